@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Sets everything up, then runs the whole test suite: C++ unit tests, then pytest.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+scripts/cpp_tests.sh
+.venv/bin/python -m pytest "$@"

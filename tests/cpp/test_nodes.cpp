@@ -1,0 +1,181 @@
+// Node model internals that Python cannot reach: kinds, precedences, equality, release.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "core/expr.hpp"
+
+namespace tavrelo {
+namespace {
+
+ExprPtr x() { return std::make_shared<Var>("x"); }
+ExprPtr y() { return std::make_shared<Var>("y"); }
+ExprPtr i(int v) { return std::make_shared<Int>(v); }
+
+struct KindRow {
+    ExprPtr node;
+    int kind;
+    int precedence;
+    bool is_number;
+};
+
+TEST(Nodes, KindPrecedenceAndNumberFlag) {
+    const KindRow rows[] = {
+        {i(1), 0, 5, true},
+        {x(), 1, 5, false},
+        {std::make_shared<Rational>(1, 2), 2, 5, true},
+        {std::make_shared<Neg>(x()), 3, 2, false},
+        {std::make_shared<Add>(x(), y()), 4, 1, false},
+        {std::make_shared<Mul>(x(), y()), 5, 3, false},
+        {std::make_shared<Div>(x(), y()), 6, 3, false},
+        {std::make_shared<Pow>(x(), y()), 7, 4, false},
+        {std::make_shared<Sqrt>(x()), 8, 5, false},
+        {std::make_shared<Pi>(), 9, 5, false},
+        {std::make_shared<E>(), 10, 5, false},
+        {std::make_shared<Cbrt>(x()), 11, 5, false},
+        {std::make_shared<Sin>(x()), 12, 5, false},
+        {std::make_shared<Cos>(x()), 13, 5, false},
+        {std::make_shared<Tan>(x()), 14, 5, false},
+        {std::make_shared<Log>(x()), 15, 5, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.node->to_string());
+        EXPECT_EQ(row.node->kind(), row.kind);
+        EXPECT_EQ(row.node->precedence(), row.precedence);
+        EXPECT_EQ(row.node->is_number(), row.is_number);
+    }
+}
+
+// The order of the virtual operations is part of the node layout: read each slot of a real
+// node's table and call it (the Itanium ABI puts the two destructor entries first).
+TEST(Nodes, VirtualSlotOrder) {
+    const Int seven(7);
+    const ExprPtr other = i(7);
+    const auto* vtable = *reinterpret_cast<void* const* const*>(&seven);
+    using StrFn = std::string (*)(const Expr*);
+    using IntFn = int (*)(const Expr*);
+    using EqFn = bool (*)(const Expr*, const ExprPtr&);
+    using BoolFn = bool (*)(const Expr*);
+    EXPECT_EQ(reinterpret_cast<StrFn>(vtable[2])(&seven), "7");
+    EXPECT_EQ(reinterpret_cast<IntFn>(vtable[3])(&seven), 0);
+    EXPECT_EQ(reinterpret_cast<IntFn>(vtable[4])(&seven), 5);
+    EXPECT_TRUE(reinterpret_cast<EqFn>(vtable[5])(&seven, other));
+    EXPECT_TRUE(reinterpret_cast<BoolFn>(vtable[6])(&seven));
+}
+
+TEST(Nodes, RationalNormalisation) {
+    struct Row {
+        int num, den, want_num, want_den;
+    };
+    const Row rows[] = {
+        {6, -4, -3, 2},     {-6, -4, 3, 2},     {0, 5, 0, 1},   {0, -5, 0, 1},
+        {4, 2, 2, 1},       {2, 4, 1, 2},       {-2147483648, -2, 1073741824, 1},
+        {-2147483648, 2, -1073741824, 1},       {2147483647, -1, -2147483647, 1},
+        {-2147483648, 1, -2147483648, 1},       {0, -2147483648, 0, 1},
+    };
+    for (const auto& r : rows) {
+        const Rational q(r.num, r.den);
+        EXPECT_EQ(q.num, r.want_num) << r.num << "/" << r.den;
+        EXPECT_EQ(q.den, r.want_den) << r.num << "/" << r.den;
+    }
+}
+
+TEST(Nodes, RationalErrors) {
+    struct Row {
+        int num, den;
+        const char* message;
+    };
+    const Row rows[] = {
+        {7, 0, "エラー: 分母をゼロにすることはできません。"},
+        {0, 0, "エラー: 分母をゼロにすることはできません。"},
+        {-2147483648, -1, "整数オーバーフローエラー"},
+        {1, -2147483648, "整数オーバーフローエラー"},
+    };
+    for (const auto& r : rows) {
+        try {
+            (void)Rational(r.num, r.den);
+            ADD_FAILURE() << r.num << "/" << r.den << " did not throw";
+        } catch (const std::invalid_argument& e) {
+            EXPECT_STREQ(e.what(), r.message);
+        }
+    }
+}
+
+TEST(Nodes, EqualsIsPositionalAndExact) {
+    struct Row {
+        ExprPtr a, b;
+        bool equal;
+    };
+    const Row rows[] = {
+        {std::make_shared<Rational>(2, 4), std::make_shared<Rational>(1, 2), true},
+        {i(2), std::make_shared<Rational>(2, 1), false},
+        {x(), std::make_shared<Var>("X"), false},
+        {std::make_shared<Var>(""), std::make_shared<Var>(""), true},
+        {std::make_shared<Add>(x(), y()), std::make_shared<Add>(y(), x()), false},
+        {std::make_shared<Add>(x(), y()), std::make_shared<Add>(x(), y()), true},
+        {std::make_shared<Mul>(i(2), x()), std::make_shared<Mul>(x(), i(2)), false},
+        {std::make_shared<Pi>(), std::make_shared<Pi>(), true},
+        {std::make_shared<Pi>(), std::make_shared<E>(), false},
+        {std::make_shared<Sqrt>(i(4)), i(2), false},
+        {std::make_shared<Sin>(x()), std::make_shared<Cos>(x()), false},
+        {std::make_shared<Pow>(x(), i(2)), std::make_shared<Pow>(x(), i(3)), false},
+        {std::make_shared<Div>(x(), i(0)), std::make_shared<Div>(x(), i(0)), true},
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(r.a->equals(r.b), r.equal) << r.a->to_string() << " vs " << r.b->to_string();
+        EXPECT_EQ(r.b->equals(r.a), r.equal) << r.b->to_string() << " vs " << r.a->to_string();
+    }
+}
+
+TEST(Nodes, EmptyChildIsRefused) {
+    EXPECT_THROW(Neg(nullptr), std::invalid_argument);
+    EXPECT_THROW(Add(x(), nullptr), std::invalid_argument);
+}
+
+constexpr int kDeep = 1'000'000;
+
+ExprPtr neg_chain(int depth) {
+    ExprPtr e = x();
+    for (int k = 0; k < depth; ++k) {
+        e = std::make_shared<Neg>(std::move(e));
+    }
+    return e;
+}
+
+ExprPtr add_chain(int depth, bool nest_left) {
+    ExprPtr e = x();
+    const ExprPtr one = i(1);
+    for (int k = 0; k < depth; ++k) {
+        e = nest_left ? std::make_shared<Add>(std::move(e), one)
+                      : std::make_shared<Add>(one, std::move(e));
+    }
+    return e;
+}
+
+TEST(DeepTrees, EqualityRenderingAndRelease) {
+    for (const bool left : {true, false}) {
+        ExprPtr a = add_chain(kDeep, left);
+        ExprPtr b = add_chain(kDeep, left);
+        EXPECT_TRUE(a->equals(b));
+        EXPECT_EQ(a->to_string().size(), b->to_string().size());
+        a.reset();
+        b.reset();
+    }
+    ExprPtr a = neg_chain(kDeep);
+    const ExprPtr b = neg_chain(kDeep);
+    EXPECT_TRUE(a->equals(b));
+    EXPECT_FALSE(a->equals(neg_chain(kDeep - 1)));
+    EXPECT_EQ(a->to_string(), std::string(kDeep, '-') + "x");
+}
+
+TEST(DeepTrees, ReleasedOnAnotherThread) {
+    ExprPtr chain = neg_chain(kDeep);
+    std::thread t([c = std::move(chain)]() mutable { c.reset(); });
+    t.join();
+}
+
+}  // namespace
+}  // namespace tavrelo
