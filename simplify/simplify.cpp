@@ -31,7 +31,7 @@ public:
         if (is_leaf(kind_of(*e))) {
             return e;
         }
-        return with_stack_room([&] { return rebuild(*e); });
+        return rebuild(*e);
     }
 
 private:
@@ -40,53 +40,53 @@ private:
             return e;
         }
         if (e.use_count() == 1) {
-            return with_stack_room([&] { return rebuild(*e); });
+            return rebuild(*e);
         }
+        return visit_shared(e);
+    }
+
+    [[gnu::noinline]] ExprPtr visit_shared(const ExprPtr& e) {
         if (const auto hit = memo_.find(e.get()); hit != memo_.end()) {
             return hit->second;
         }
-        ExprPtr result = with_stack_room([&] { return rebuild(*e); });
+        ExprPtr result = rebuild(*e);
         memo_.emplace(e.get(), result);
         return result;
     }
 
-    template <class Node>
-    ExprPtr unary(const Expr& e) {
-        return visit(as<Node>(e).operand);
-    }
-
+    // The recursion runs through this function. Stack per level is what a million-deep tree
+    // multiplies, so the cold fresh-stack path and the per-kind work stay out of its frame.
     ExprPtr rebuild(const Expr& e) {
-        using namespace detail;
+        if (stack_is_low()) {
+            return rebuild_with_room(e);
+        }
         switch (const ExprKind kind = kind_of(e)) {
-        case ExprKind::Neg: return neg_rules(unary<Neg>(e));
-        case ExprKind::Sqrt: return sqrt_rules(unary<Sqrt>(e));
-        case ExprKind::Cbrt: return cbrt_rules(unary<Cbrt>(e));
-        case ExprKind::Sin: return trig_rules(kind, unary<Sin>(e));
-        case ExprKind::Cos: return trig_rules(kind, unary<Cos>(e));
-        case ExprKind::Tan: return trig_rules(kind, unary<Tan>(e));
-        case ExprKind::Log: return log_rules(unary<Log>(e));
-        case ExprKind::Add: {
-            ExprPtr l = visit(as<Add>(e).left);
-            ExprPtr r = visit(as<Add>(e).right);
-            return add_rules(std::move(l), std::move(r));
-        }
-        case ExprKind::Mul: {
-            ExprPtr l = visit(as<Mul>(e).left);
-            ExprPtr r = visit(as<Mul>(e).right);
-            return mul_rules(std::move(l), std::move(r));
-        }
-        case ExprKind::Div: {
-            ExprPtr n = visit(as<Div>(e).num);
-            ExprPtr d = visit(as<Div>(e).den);
-            return div_rules(std::move(n), std::move(d));
-        }
-        case ExprKind::Pow: {
-            ExprPtr b = visit(as<Pow>(e).base);
-            ExprPtr x = visit(as<Pow>(e).exp);
-            return pow_rules(std::move(b), std::move(x));
-        }
+        case ExprKind::Neg: return detail::neg_rules(visit(as<Neg>(e).operand));
+        case ExprKind::Sqrt: return detail::sqrt_rules(visit(as<Sqrt>(e).operand));
+        case ExprKind::Cbrt: return detail::cbrt_rules(visit(as<Cbrt>(e).operand));
+        case ExprKind::Sin: return detail::trig_rules(kind, visit(as<Sin>(e).operand));
+        case ExprKind::Cos: return detail::trig_rules(kind, visit(as<Cos>(e).operand));
+        case ExprKind::Tan: return detail::trig_rules(kind, visit(as<Tan>(e).operand));
+        case ExprKind::Log: return detail::log_rules(visit(as<Log>(e).operand));
+        case ExprKind::Add: return binary<Add, &Add::left, &Add::right, detail::add_rules>(e);
+        case ExprKind::Mul: return binary<Mul, &Mul::left, &Mul::right, detail::mul_rules>(e);
+        case ExprKind::Div: return binary<Div, &Div::num, &Div::den, detail::div_rules>(e);
+        case ExprKind::Pow: return binary<Pow, &Pow::base, &Pow::exp, detail::pow_rules>(e);
         default: return nullptr;  // leaves never get here
         }
+    }
+
+    // First child before second: the first error of a left-to-right walk is the one reported.
+    template <class Node, auto First, auto Second, auto Rules>
+    [[gnu::noinline]] ExprPtr binary(const Expr& e) {
+        const auto& node = as<Node>(e);
+        ExprPtr first = visit(node.*First);
+        ExprPtr second = visit(node.*Second);
+        return Rules(std::move(first), std::move(second));
+    }
+
+    [[gnu::noinline, gnu::cold]] ExprPtr rebuild_with_room(const Expr& e) {
+        return with_stack_room([&] { return rebuild(e); });
     }
 
     std::unordered_map<const Expr*, ExprPtr> memo_;
