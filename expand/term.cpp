@@ -14,9 +14,8 @@ Term merge_terms(const Term& left, const Term& right) {
     Term out{checked_mul(left.coefficient, right.coefficient), left.factors};
     for (const Factor& f : right.factors) {
         // The scan covers factors appended earlier in this merge too.
-        const auto same = std::find_if(out.factors.begin(), out.factors.end(), [&](const Factor& g) {
-            return g.base->equals(f.base);
-        });
+        const auto same = std::find_if(out.factors.begin(), out.factors.end(),
+                                       [&](const Factor& g) { return g.base->equals(f.base); });
         if (same != out.factors.end()) {
             same->exponent = checked_add(same->exponent, f.exponent);
         } else {
@@ -82,8 +81,6 @@ ExprPtr build_term(const Term& term) {
     return std::make_shared<Mul>(std::make_shared<Int>(term.coefficient), std::move(product));
 }
 
-std::string term_key(const Term& term) {
-    return build_term(Term{1, term.factors})->to_string();
-}
+std::string term_key(const Term& term) { return build_term(Term{1, term.factors})->to_string(); }
 
 }  // namespace tavrelo

@@ -50,8 +50,8 @@ TEST(Terms, WorkedExamples) {
         {mul(pow(x, q(1, 2)), x), "1; x^{\\frac{1}{2}}^1 x^1", "x^{\\frac{1}{2}}x",
          mul(pow(x, q(1, 2)), x)},
         // Names beyond ASCII sort first; a backslash sorts before lower-case letters.
-        {mul(mul(x, v("\xCE\xB1")), sqrt(x)), "1; x^1 \xCE\xB1^1 \\sqrt{x}^1",
-         "\xCE\xB1x\\sqrt{x}", mul(mul(v("\xCE\xB1"), x), sqrt(x))},
+        {mul(mul(x, v("\xCE\xB1")), sqrt(x)), "1; x^1 \xCE\xB1^1 \\sqrt{x}^1", "\xCE\xB1x\\sqrt{x}",
+         mul(mul(v("\xCE\xB1"), x), sqrt(x))},
     };
     for (const TermRow& row : rows) {
         SCOPED_TRACE(row.summand->to_string());
