@@ -81,6 +81,38 @@ std::uint32_t Keys::intern(std::string text) {
     return id;
 }
 
+std::uint32_t Keys::find_canonical(const std::vector<std::uint32_t>& words,
+                                   std::uint64_t hash) const {
+    const std::uint32_t known = monomial_index_.find(hash, [&](std::uint32_t m) {
+        const Monomial& mono = monomials_[m];
+        return mono.length == words.size() &&
+               std::memcmp(&words_[mono.offset], words.data(), 4 * words.size()) == 0;
+    });
+    return known == FlatIndex::kAbsent ? known : monomials_[known].key;
+}
+
+std::uint32_t Keys::key_of_canonical(const std::vector<std::uint32_t>& words, std::uint64_t hash) {
+    const std::uint32_t known = find_canonical(words, hash);
+    if (known != FlatIndex::kAbsent) {
+        return known;
+    }
+    canonical_powers_.clear();
+    for (std::size_t i = 0; i < words.size(); i += 2) {
+        canonical_powers_.push_back(Power{bases_.representative_handle(words[i]), words[i],
+                                          static_cast<int>(words[i + 1])});
+    }
+    by_text_.clear();
+    for (const Power& p : canonical_powers_) {
+        by_text_.push_back(&p);
+    }
+    const std::uint32_t key = intern(render(by_text_));
+    monomials_.push_back(Monomial{static_cast<std::uint32_t>(words_.size()),
+                                  static_cast<std::uint32_t>(words.size()), key});
+    words_.insert(words_.end(), words.begin(), words.end());
+    monomial_index_.insert(hash, static_cast<std::uint32_t>(monomials_.size() - 1));
+    return key;
+}
+
 std::uint32_t Keys::key_of(const Powers& powers) {
     live_.clear();
     for (const Power& p : powers) {
@@ -110,13 +142,9 @@ std::uint32_t Keys::key_of(const Powers& powers) {
         packed_.push_back(static_cast<std::uint32_t>(p->exp));
     }
     const std::uint64_t h = hash_words(packed_.data(), packed_.size());
-    const std::uint32_t known = monomial_index_.find(h, [&](std::uint32_t m) {
-        const Monomial& mono = monomials_[m];
-        return mono.length == packed_.size() &&
-               std::memcmp(&words_[mono.offset], packed_.data(), 4 * packed_.size()) == 0;
-    });
+    const std::uint32_t known = find_canonical(packed_, h);
     if (known != FlatIndex::kAbsent) {
-        return monomials_[known].key;
+        return known;
     }
     by_text_.clear();
     for (const auto& [group, p] : live_) {

@@ -258,14 +258,20 @@ TEST(Expand, EngineMatchesTheReference) {
     EXPECT_GT(compared, 2000);
 }
 
-// Past a few hundred distinct base texts the keys are ordered by comparing texts.
-TEST(Expand, ManyBaseTextsMatchTheReference) {
+// Equal base texts, and (past a few hundred distinct base texts) keys ordered by comparing
+// texts instead of ranks.
+TEST(Expand, TextTiesAndManyBasesMatchTheReference) {
     ExprPtr wide = v("w0");
     for (int k = 1; k < 300; ++k) {
         wide = add(wide, pow(v("w" + std::to_string(k)), i(k % 3 + 1)));
     }
     const ExprPtr ties = add(add(v("e"), e()), add(mul(v("e"), pow(e(), i(2))), i(1)));
-    for (const ExprPtr& input : {mul(wide, ties), mul(ties, wide), pow(add(wide, ties), i(2))}) {
+    // Bases printing the same text keep their merge order inside keys: e e^{2} and e^{2} e are
+    // different terms.
+    const ExprPtr crossed =
+        mul(add(v("e"), pow(e(), i(2))), add(add(pow(e(), i(2)), v("e")), pow(v("e"), i(3))));
+    for (const ExprPtr& input : {crossed, pow(add(add(v("e"), e()), pow(e(), i(2))), i(3)),
+                                 mul(wide, ties), mul(ties, wide), pow(add(wide, ties), i(2))}) {
         const ExprPtr expected = expand_simplified_reference(input);
         const ExprPtr actual = fast::Engine{}.expand(input);
         ASSERT_EQ(actual->to_string(), expected->to_string());
