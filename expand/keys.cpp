@@ -207,24 +207,39 @@ std::string Keys::render(const std::vector<const Power*>& by_text) {
 }
 
 ExprPtr build_summand(Bases& bases, int coef, const Powers& powers) {
-    std::vector<std::pair<const std::string*, const Power*>> order;
+    // (text rank or 0, text, power); ranks make the usual short lists cheap to order.
+    struct Placed {
+        std::uint32_t rank;
+        const std::string* text;
+        const Power* power;
+    };
+    std::vector<Placed> order;
     order.reserve(powers.size());
     for (const Power& p : powers) {
         if (p.exp != 0) {
-            order.emplace_back(&bases.text(p.id), &p);
+            order.push_back(Placed{0, &bases.text(p.id), &p});
         }
     }
     if (bases.ranked()) {
-        const auto rank_of = [&](const Power* p) { return bases.rank(bases.group(p->id)); };
-        std::stable_sort(order.begin(), order.end(), [&](const auto& a, const auto& b) {
-            return rank_of(a.second) < rank_of(b.second);
-        });
+        for (Placed& o : order) {
+            o.rank = bases.rank(bases.group(o.power->id));
+        }
+        for (std::size_t i = 1; i < order.size() && order.size() <= 32; ++i) {
+            for (std::size_t j = i; j > 0 && order[j].rank < order[j - 1].rank; --j) {
+                std::swap(order[j - 1], order[j]);
+            }
+        }
+        if (order.size() > 32) {
+            std::stable_sort(order.begin(), order.end(),
+                             [](const Placed& a, const Placed& b) { return a.rank < b.rank; });
+        }
     } else {
         std::stable_sort(order.begin(), order.end(),
-                         [](const auto& a, const auto& b) { return *a.first > *b.first; });
+                         [](const Placed& a, const Placed& b) { return *a.text > *b.text; });
     }
     ExprPtr product;
-    for (const auto& [text, p] : order) {
+    for (const Placed& o : order) {
+        const Power* p = o.power;
         const ExprPtr& base = bases.node(p->handle);
         ExprPtr piece =
             p->exp == 1 ? base : std::make_shared<Pow>(base, std::make_shared<Int>(p->exp));
