@@ -1,5 +1,7 @@
 """Trees and the exact LaTeX text each must render to, shared by the rendering tests."""
 
+from hypothesis import strategies as st
+
 from tavrelo import (
     Add,
     Cbrt,
@@ -176,3 +178,31 @@ ALL_TABLES: dict[str, list[Case]] = {
     "empty_names": EMPTY_NAMES,
     "non_ascii_names": NON_ASCII_NAMES,
 }
+
+
+# Random trees over leaves chosen to meet every separator rule: digits, control words,
+# empty and non-ASCII names, extreme integers.
+NAMES = ["x", "y", "", "θ", r"\alpha", "a1", "2", r"b\pi"]
+
+
+def leaves(names: list[str]) -> st.SearchStrategy[Expr]:
+    ints = st.sampled_from([-2147483648, 2147483647, -3, -1, 0, 1, 2, 10]) | st.integers(-20, 20)
+    return st.one_of(
+        st.builds(Int, ints),
+        st.builds(Var, st.sampled_from(names)),
+        st.builds(Rational, st.integers(-6, 6), st.sampled_from([1, 2, 3, -1, -4])),
+        st.builds(Pi),
+        st.builds(E),
+    )
+
+
+def trees(names: list[str] = NAMES) -> st.SearchStrategy[Expr]:
+    def extend(children: st.SearchStrategy[Expr]) -> st.SearchStrategy[Expr]:
+        unary = st.sampled_from([Neg, Sqrt, Cbrt, Sin, Cos, Tan, Log])
+        binary = st.sampled_from([Add, Mul, Mul, Mul, Div, Pow])
+        return st.one_of(
+            st.builds(lambda k, c: k(c), unary, children),
+            st.builds(lambda k, a, b: k(a, b), binary, children, children),
+        )
+
+    return st.recursive(leaves(names), extend, max_leaves=12)

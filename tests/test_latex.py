@@ -4,9 +4,8 @@ import re
 
 import pytest
 from hypothesis import given, settings
-from hypothesis import strategies as st
 
-from latex_cases import ALL_TABLES
+from latex_cases import ALL_TABLES, trees
 from tavrelo import (
     Add,
     Cbrt,
@@ -138,30 +137,6 @@ def product(left: Expr, right: Expr) -> str:
     if CONTROL_WORD_END.search(a) and b and (b[0].isascii() and b[0].isalpha() or ord(b[0]) > 127):
         return a + " " + b
     return a + b
-
-
-def leaves() -> st.SearchStrategy[Expr]:
-    ints = st.sampled_from([-2147483648, 2147483647, -3, -1, 0, 1, 2, 10]) | st.integers(-20, 20)
-    names = st.sampled_from(["x", "y", "", "θ", r"\alpha", "a1", "2", r"b\pi"])
-    return st.one_of(
-        st.builds(Int, ints),
-        st.builds(Var, names),
-        st.builds(Rational, st.integers(-6, 6), st.sampled_from([1, 2, 3, -1, -4])),
-        st.builds(Pi),
-        st.builds(E),
-    )
-
-
-def trees() -> st.SearchStrategy[Expr]:
-    def extend(children: st.SearchStrategy[Expr]) -> st.SearchStrategy[Expr]:
-        unary = st.sampled_from([Neg, Sqrt, Cbrt, Sin, Cos, Tan, Log])
-        binary = st.sampled_from([Add, Mul, Mul, Mul, Div, Pow])
-        return st.one_of(
-            st.builds(lambda k, c: k(c), unary, children),
-            st.builds(lambda k, a, b: k(a, b), binary, children, children),
-        )
-
-    return st.recursive(leaves(), extend, max_leaves=12)
 
 
 @settings(max_examples=400, deadline=None)
