@@ -70,6 +70,7 @@ def balanced(m: Any, size: int) -> tuple[Any, int]:
 
 
 SHAPES: dict[str, Shape] = {"chain": left_deep_chain, "balanced": balanced}
+LABELS = {"chain": "left-deep chain", "balanced": "balanced"}
 
 
 @dataclass
@@ -121,7 +122,7 @@ def main() -> None:
         floor, nodes = measure(shape, PLAIN, args.size, args.repeat)
         ours, _ = measure(shape, tavrelo, args.size, args.repeat)
         ratio = ours.build / floor.build
-        print(f"{name:<18}{'tavrelo':<10}{ns(ours.build, nodes)} {ns(ours.render, nodes)} "
+        print(f"{LABELS[name]:<18}{'tavrelo':<10}{ns(ours.build, nodes)} {ns(ours.render, nodes)} "
               f"{ns(ours.release, nodes)}  {ratio:.2f}x")
         print(f"{'':<18}{'__slots__':<10}{ns(floor.build, nodes)} {'':>8} "
               f"{ns(floor.release, nodes)}")
