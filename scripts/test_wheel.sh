@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Builds the sdist and, from it, the wheel (as 'python -m build' does), installs the wheel with its
-# test extra into a fresh virtual environment, and runs the pytest suite against that installation
-# from a scratch directory that holds only copies of tests/ and examples/: the source tree is not
-# importable there. Needs the .venv of scripts/setup.sh (it provides the build backend, so nothing
-# is downloaded to build). Extra arguments go to pytest.
+# Builds the sdist and the wheel, installs the wheel with its test extra into a fresh virtual
+# environment, and runs the pytest suite against that installation from a scratch directory that
+# holds only copies of tests/ and examples/: the source tree is not importable there. Needs the
+# .venv of scripts/setup.sh (it provides the build backend, so nothing is downloaded to build).
+# Extra arguments go to pytest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -12,8 +12,13 @@ PY=$root/.venv/bin/python
 work=$(mktemp -d "${TMPDIR:-/tmp}/tavrelo-wheel.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
+# Both are built from the tree, so the wheel reuses the compiled objects that setup.sh left in
+# build/. TAVRELO_WHEEL_FROM_SDIST=1 builds the wheel from the unpacked sdist instead, as pip does
+# for users without a wheel: a full compile, slower.
 echo "== building the sdist and the wheel"
-CMAKE_BUILD_PARALLEL_LEVEL=2 "$PY" -m build --no-isolation --outdir "$work/dist" \
+targets=(--sdist --wheel)
+[ "${TAVRELO_WHEEL_FROM_SDIST:-0}" = 1 ] && targets=()
+CMAKE_BUILD_PARALLEL_LEVEL=2 "$PY" -m build --no-isolation "${targets[@]}" --outdir "$work/dist" \
     -Ccmake.define.TAVRELO_WERROR="${TAVRELO_WERROR:-OFF}" . >"$work/build.log" 2>&1 ||
     { cat "$work/build.log" >&2; exit 1; }
 sdist=$(echo "$work"/dist/tavrelo-*.tar.gz)
