@@ -137,9 +137,11 @@ def from_sympy(obj: object) -> Expr:
 
     Sums and products become left-nested binary ``Add`` and ``Mul`` nodes in the order of SymPy's
     ``args``. A product led by the factor -1 becomes ``Neg``; another negative integer coefficient
-    stays a negative ``Int``, so ``x - 2*y`` becomes ``Add(x, Mul(Int(-2), y))``. Factors with a
-    negative integer exponent go to the denominator of a ``Div`` (``x/y**2`` is
-    ``Div(x, Pow(y, Int(2)))``). Integers become ``Int`` and fractions ``Rational``; ``sqrt``,
+    stays a negative ``Int``, so ``x - 2*y`` becomes ``Add(x, Mul(Int(-2), y))``. A product of two
+    factors ``a * b**-1`` is ``Div(a, b)``; in other products the factors with a negative integer
+    exponent form the denominator of a ``Div`` (``x/y**2`` is ``Div(x, Pow(y, Int(2)))``, and
+    ``x/(2*y)``, whose factors are 1/2, x and 1/y, is ``Div(Mul(Rational(1, 2), x), y)``). A lone
+    ``x**-1`` stays ``Pow(x, Int(-1))``. Integers become ``Int`` and fractions ``Rational``; ``sqrt``,
     ``root(.., 3)``, ``exp``, ``log``, ``sin``, ``cos``, ``tan``, ``pi`` and ``E`` map to their
     nodes, and a plain Python ``int`` is accepted as an integer.
 
@@ -165,6 +167,9 @@ def from_sympy(obj: object) -> Expr:
         return (), lambda _: node
 
     def left_nested(cls: type[Add] | type[Mul], items: list[Expr]) -> Expr:
+        first = items[0]
+        if cls is Mul and len(items) > 1 and isinstance(first, Int) and first.value() == -1:
+            return Neg(left_nested(Mul, items[1:]))  # -1 leading a product is a negation
         result = items[0]
         for item in items[1:]:
             result = cls(result, item)
@@ -214,8 +219,10 @@ def from_sympy(obj: object) -> Expr:
             return node.args, lambda a: left_nested(Add, a)
         if isinstance(node, sp.Mul):
             args = node.args
-            # -1 * a is a negation, except -1 * b**-1, the quotient Div(Int(-1), b).
-            if args[0] == sp.S.NegativeOne and (len(args) > 2 or not reciprocal(args[1])):
+            # a * b**-1 is the quotient a/b whatever a is: that is the form to_sympy gives Div.
+            if len(args) == 2 and isinstance(args[1], sp.Pow) and args[1].exp == -1:
+                return (args[0], args[1].base), lambda a: Div(a[0], a[1])
+            if args[0] == sp.S.NegativeOne:
                 children, build = product(args[1:])
                 return children, lambda a: Neg(build(a))
             return product(args)
