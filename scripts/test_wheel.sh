@@ -26,8 +26,9 @@ wheel=$(echo "$work"/dist/tavrelo-*.whl)
 
 # The sdist must carry every tracked file that the build and the package need.
 if git -C "$root" rev-parse --git-dir >/dev/null 2>&1; then
+    needed=(CMakeLists.txt pyproject.toml README.md core simplify expand python)
     missing=$(comm -23 \
-        <(git -C "$root" ls-files -- CMakeLists.txt pyproject.toml README.md core simplify expand python | sort) \
+        <(git -C "$root" ls-files -- "${needed[@]}" | sort) \
         <(tar -tzf "$sdist" | sed 's|^[^/]*/||' | sort))
     if [ -n "$missing" ]; then
         echo "error: the sdist lacks: $missing" >&2

@@ -37,7 +37,11 @@ def test_writes_a_png_that_grows_with_its_rows(
 ) -> None:
     one = write_table_png([ROW], tmp_path / "one.png")
     three = write_table_png(
-        [ROW, (r"\sqrt[3]{27} \cdot \sin\left(\pi\right)", "3", ""), (r"\ln\left(e\right)", "1", "1")],
+        [
+            ROW,
+            (r"\sqrt[3]{27} \cdot \sin\left(\pi\right)", "3", ""),
+            (r"\ln\left(e\right)", "1", "1"),
+        ],
         str(tmp_path / "three.png"),
     )
     assert one == tmp_path / "one.png" and three == tmp_path / "three.png"

@@ -141,9 +141,9 @@ def from_sympy(obj: object) -> Expr:
     factors ``a * b**-1`` is ``Div(a, b)``; in other products the factors with a negative integer
     exponent form the denominator of a ``Div`` (``x/y**2`` is ``Div(x, Pow(y, Int(2)))``, and
     ``x/(2*y)``, whose factors are 1/2, x and 1/y, is ``Div(Mul(Rational(1, 2), x), y)``). A lone
-    ``x**-1`` stays ``Pow(x, Int(-1))``. Integers become ``Int`` and fractions ``Rational``; ``sqrt``,
-    ``root(.., 3)``, ``exp``, ``log``, ``sin``, ``cos``, ``tan``, ``pi`` and ``E`` map to their
-    nodes, and a plain Python ``int`` is accepted as an integer.
+    ``x**-1`` stays ``Pow(x, Int(-1))``. Integers become ``Int`` and fractions ``Rational``;
+    ``sqrt``, ``root(.., 3)``, ``exp``, ``log``, ``sin``, ``cos``, ``tan``, ``pi`` and ``E`` map to
+    their nodes, and a plain Python ``int`` is accepted as an integer.
 
     Raises ValueError naming the part that has no Tavrelo node (floats, ``I``, infinities,
     ``Abs``, undefined functions, ...) or an integer outside the signed 32-bit range.
@@ -153,7 +153,8 @@ def from_sympy(obj: object) -> Expr:
         obj = sp.Integer(obj)
     if not isinstance(obj, sp.Basic):
         raise ValueError(
-            f"from_sympy cannot convert a {type(obj).__name__} ({obj!r}): expected a SymPy expression"
+            f"from_sympy cannot convert a {type(obj).__name__} ({obj!r}): "
+            "expected a SymPy expression"
         )
 
     def checked(value: int, what: Any) -> int:
