@@ -17,12 +17,18 @@ _PAD_X = 18.0  # pixels left and right of each cell's text
 _PAD_Y = 12.0  # pixels above and below each row's tallest formula
 
 
+def _math(latex: str) -> str:
+    # Display-style fractions: mathtext's inline \frac is too small to read in a table.
+    return "$" + latex.replace(r"\frac{", r"\dfrac{") + "$" if latex else ""
+
+
 def write_table_png(rows: Sequence[tuple[str, str, str]], path: str | Path) -> Path:
     """Write ``rows`` of (input, simplified, expanded) LaTeX texts as a table of typeset formulas.
 
-    Each text is math-mode LaTeX without dollar signs, as ``to_string`` returns it. Uses the Agg
-    canvas directly, so no GUI backend is touched and the global pyplot state stays as it was.
-    Returns the path written.
+    Each text is math-mode LaTeX without dollar signs, as ``to_string`` returns it; fractions are
+    set in display style, and an empty text leaves its cell blank. Uses the Agg canvas directly,
+    so no GUI backend is touched and the global pyplot state stays as it was. Returns the path
+    written.
     """
     out = Path(path)
     fig = Figure(dpi=_DPI)
@@ -35,7 +41,7 @@ def write_table_png(rows: Sequence[tuple[str, str, str]], path: str | Path) -> P
         if len(row) != len(HEADERS):
             raise ValueError(f"each row needs {len(HEADERS)} texts, got {len(row)}: {row!r}")
         grid.append(
-            [fig.text(0, 0, f"${cell}$" if cell else "", fontsize=_FONT_SIZE) for cell in row]
+            [fig.text(0, 0, _math(cell), fontsize=_FONT_SIZE) for cell in row]
         )
 
     # Measure every cell, then size the figure to fit the columns and rows.
