@@ -24,6 +24,6 @@ def test_demo_runs_through_every_section(tmp_path: pathlib.Path) -> None:
         "== errors ==",
         "== input  |  simplified  |  expanded ==",
     ]
-    assert r"\left(x + 1\right)^{2}  ->  x^{2} + 2x + 1" in result.stdout
+    assert r"\left(x + 1\right)^{2}  |  \left(x + 1\right)^{2}  |  x^{2} + 2x + 1" in result.stdout
     assert picture.read_bytes().startswith(b"\x89PNG")
     assert f"picture written to {picture}" in result.stdout
