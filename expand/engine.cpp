@@ -243,6 +243,11 @@ void Engine::sort_entries(Poly& p) {
     if (p.sorted) {
         return;
     }
+    if (packed_.sort_plain(bases_, p.terms)) {
+        p.key_index_ready = false;
+        p.sorted = true;
+        return;
+    }
     for (Summand& s : p.terms) {
         (void)key(s);
     }
@@ -515,11 +520,21 @@ PolyRef Engine::multiply(PolyRef p, PolyRef q) {
             return p;
         }
     }
+    {
+        // Plain-variable products do not depend on the order of either operand's entries.
+        std::vector<Summand>& left = splits_any_order(*p);
+        std::vector<Summand>& right = splits_any_order(*q);
+        if (left.empty() || right.empty()) {
+            return empty();
+        }
+        if (left.size() + right.size() > 2) {
+            if (PolyRef packed = multiply_packed(left, right, p == q)) {
+                return packed;
+            }
+        }
+    }
     std::vector<Summand>& left = splits(*p);
     std::vector<Summand>& right = splits(*q);
-    if (left.empty() || right.empty()) {
-        return empty();
-    }
     if (left.size() == 1 && right.size() == 1) {
         const bool indexed = left.front().powers.size() >= kIndexFrom;
         if (indexed) {
@@ -553,6 +568,23 @@ PolyRef Engine::multiply(PolyRef p, PolyRef q) {
         }
     }
     return finish_collection();
+}
+
+// The product through packed exponents when both operands qualify, else null.
+PolyRef Engine::multiply_packed(std::vector<Summand>& left, std::vector<Summand>& right,
+                                bool square) {
+    std::vector<Summand> entries;
+    if (!packed_.multiply(bases_, left, right, square, entries)) {
+        return nullptr;
+    }
+    auto p = std::make_shared<Poly>();
+    p->collected = true;
+    p->terms = std::move(entries);
+    for (const Summand& s : p->terms) {
+        p->rare = p->rare || entry_rare(s);
+    }
+    p->sorted = p->terms.size() <= 1;
+    return p;
 }
 
 void Engine::accumulate_pair(std::uint32_t key, int coef, const Summand& a, const Summand& b) {

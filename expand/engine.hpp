@@ -11,6 +11,7 @@
 #include "core/expr.hpp"
 #include "expand/bases.hpp"
 #include "expand/keys.hpp"
+#include "expand/packed.hpp"
 #include "expand/poly.hpp"
 #include "expand/term.hpp"
 
@@ -48,6 +49,7 @@ private:
     Summand from_term(const Term& t);
 
     void merge_into_scratch(const Summand& a, const Summand& b, bool indexed);
+    PolyRef multiply_packed(std::vector<Summand>& left, std::vector<Summand>& right, bool square);
     bool multiply_ranked(std::vector<Summand>& left, std::vector<Summand>& right);
     void accumulate_pair(std::uint32_t key, int coef, const Summand& a, const Summand& b);
     void chain_merge(Poly& p, const Summand& b);
@@ -67,6 +69,7 @@ private:
     std::vector<std::int64_t> sums_;
     std::vector<Summand> entries_;
 
+    PackedProducts packed_;
     Powers scratch_;
     // Summands as (rank, id, exponent) in rank order, for products that merge canonical forms.
     struct Ranked {

@@ -1,0 +1,381 @@
+#include "expand/packed.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <charconv>
+#include <cstring>
+#include <limits>
+#include <string_view>
+
+#include "core/checked_int.hpp"
+
+namespace tavrelo::fast {
+namespace {
+
+constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
+constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+
+bool letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool digit(char c) { return c >= '0' && c <= '9'; }
+
+template <std::size_t W>
+std::size_t slot_of(const std::uint64_t* key, unsigned shift) {
+    std::uint64_t h = key[0];
+    if constexpr (W == 2) {
+        h ^= key[1] * 0xC2B2AE3D27D4EB4Full;
+    }
+    return static_cast<std::size_t>((h * 0x9E3779B97F4A7C15ull) >> shift);
+}
+
+}  // namespace
+
+bool PackedProducts::plain(Bases& bases, std::uint32_t handle) {
+    if (handle >= plain_.size()) {
+        plain_.resize(std::max<std::size_t>(handle + 1, 2 * plain_.size()), -1);
+    }
+    if (plain_[handle] < 0) {
+        const Expr& node = *bases.node(handle);
+        bool ok = kind_of(node) == ExprKind::Var;
+        if (ok) {
+            const std::string& name = as<Var>(node).name;
+            ok = !name.empty() && letter(name[0]) &&
+                 std::all_of(name.begin() + 1, name.end(), digit);
+        }
+        plain_[handle] = ok ? 1 : 0;
+    }
+    return plain_[handle] == 1;
+}
+
+// Gives every base id of `side` a field and records each field's largest exponent there. Fails
+// on anything but plain variables with exponents >= 0, one node per structure.
+bool PackedProducts::assign_fields(Bases& bases, const std::vector<Summand>& side,
+                                   std::vector<int>& most) {
+    for (const Summand& s : side) {
+        ++seen_stamp_;
+        for (const Power& p : s.powers) {
+            if (p.exp < 0 || !plain(bases, p.handle)) {
+                return false;
+            }
+            if (p.id >= field_stamp_.size()) {
+                const std::size_t size = std::max<std::size_t>(p.id + 1, 2 * field_stamp_.size());
+                field_stamp_.resize(size, 0);
+                field_of_id_.resize(size, 0);
+            }
+            if (field_stamp_[p.id] != session_) {
+                field_stamp_[p.id] = session_;
+                field_of_id_[p.id] = static_cast<std::uint32_t>(handle_of_field_.size());
+                handle_of_field_.push_back(p.handle);
+                most_left_.push_back(0);
+                most_right_.push_back(0);
+                seen_.push_back(0);
+            }
+            const std::uint32_t f = field_of_id_[p.id];
+            if (handle_of_field_[f] != p.handle || seen_[f] == seen_stamp_) {
+                return false;
+            }
+            seen_[f] = seen_stamp_;
+            most[f] = std::max(most[f], p.exp);
+        }
+    }
+    return true;
+}
+
+void PackedProducts::pack_side(const std::vector<Summand>& side,
+                               std::vector<std::uint64_t>& words) {
+    words.assign(side.size() * words_, 0);
+    for (std::size_t i = 0; i < side.size(); ++i) {
+        std::uint64_t* w = &words[i * words_];
+        for (const Power& p : side[i].powers) {
+            const std::uint32_t f = field_of_id_[p.id];
+            w[f / per_word_] += static_cast<std::uint64_t>(p.exp) << (f % per_word_ * bits_);
+        }
+    }
+}
+
+bool PackedProducts::multiply(Bases& bases, const std::vector<Summand>& left,
+                              const std::vector<Summand>& right, bool square,
+                              std::vector<Summand>& out) {
+    ++session_;
+    handle_of_field_.clear();
+    most_left_.clear();
+    most_right_.clear();
+    seen_.clear();
+    if (!assign_fields(bases, left, most_left_) ||
+        (!square && !assign_fields(bases, right, most_right_))) {
+        return false;
+    }
+    if (square) {
+        most_right_ = most_left_;
+    }
+    std::int64_t most = 1;
+    for (std::size_t f = 0; f < most_left_.size(); ++f) {
+        most = std::max<std::int64_t>(most, std::int64_t{most_left_[f]} + most_right_[f]);
+    }
+    // An exponent sum past 32 bits is the general path's overflow error; pair counts past 2^31
+    // could carry the exact 64-bit sums out of range.
+    const std::uint64_t pairs = std::uint64_t{left.size()} * right.size();
+    if (most > std::numeric_limits<std::int32_t>::max() || pairs >= (std::uint64_t{1} << 31)) {
+        return false;
+    }
+    bits_ = static_cast<unsigned>(std::bit_width(static_cast<std::uint64_t>(most)));
+    per_word_ = 64 / bits_;
+    const std::size_t fields = handle_of_field_.size();
+    words_ = std::max<std::size_t>(1, (fields + per_word_ - 1) / per_word_);
+    if (words_ > 2) {
+        return false;
+    }
+
+    pack_side(left, left_words_);
+    left_coef_.resize(left.size());
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        left_coef_[i] = left[i].coef;
+    }
+    if (!square) {
+        pack_side(right, right_words_);
+        right_coef_.resize(right.size());
+        for (std::size_t i = 0; i < right.size(); ++i) {
+            right_coef_[i] = right[i].coef;
+        }
+    }
+    if (words_ == 1) {
+        collect_pairs<1>(left.size(), right.size(), square);
+    } else {
+        collect_pairs<2>(left.size(), right.size(), square);
+    }
+    emit(left, square ? left : right, out);
+    return true;
+}
+
+template <std::size_t W>
+void PackedProducts::grow() {
+    const std::size_t stride = W + 1;
+    const std::size_t capacity = 2 * (mask_ + 1);
+    std::vector<std::uint64_t> old = std::move(slots_);
+    slots_.assign(capacity * stride, 0);
+    for (std::size_t i = 0; i < capacity; ++i) {
+        slots_[i * stride + W] = kEmpty;
+    }
+    mask_ = capacity - 1;
+    const auto shift = static_cast<unsigned>(64 - std::countr_zero(capacity));
+    for (std::size_t i = 0; i * stride < old.size(); ++i) {
+        const std::uint64_t* s = &old[i * stride];
+        if (s[W] == kEmpty) {
+            continue;
+        }
+        std::size_t at = slot_of<W>(s, shift);
+        while (slots_[at * stride + W] != kEmpty) {
+            at = (at + 1) & mask_;
+        }
+        std::copy(s, s + stride, &slots_[at * stride]);
+    }
+}
+
+// Every pair in first-operand-major order, or for a square each unordered pair once (i <= j):
+// the first occurrence of a monomial in the full order is its least pair, which has i <= j, so
+// entries are met in the same order, and the other half only doubles the sums.
+template <std::size_t W>
+void PackedProducts::collect_pairs(std::size_t left_count, std::size_t right_count, bool square) {
+    const std::uint64_t* lw = left_words_.data();
+    const std::uint64_t* rw = square ? lw : right_words_.data();
+    const int* lc = left_coef_.data();
+    const int* rc = square ? lc : right_coef_.data();
+    constexpr std::size_t stride = W + 1;
+
+    entries_.clear();
+    const std::size_t guess =
+        std::min<std::size_t>(left_count * right_count, 4 * (left_count + right_count) + 16);
+    const std::size_t capacity = std::bit_ceil(2 * guess);
+    slots_.assign(capacity * stride, 0);
+    for (std::size_t i = 0; i < capacity; ++i) {
+        slots_[i * stride + W] = kEmpty;
+    }
+    mask_ = capacity - 1;
+    auto shift = static_cast<unsigned>(64 - std::countr_zero(capacity));
+
+    std::uint64_t key[W];
+    for (std::size_t i = 0; i < left_count; ++i) {
+        const std::int64_t ca = lc[i];
+        if (ca == 0) {
+            continue;
+        }
+        const std::uint64_t* ka = lw + i * W;
+        for (std::size_t j = square ? i : 0; j < right_count; ++j) {
+            std::int64_t product = ca * rc[j];
+            if (!fits_int32(product)) {
+                throw_overflow();
+            }
+            if (product == 0) {
+                continue;
+            }
+            if (square && j != i) {
+                product *= 2;
+            }
+            const std::uint64_t* kb = rw + j * W;
+            for (std::size_t w = 0; w < W; ++w) {
+                key[w] = ka[w] + kb[w];
+            }
+            std::size_t at = slot_of<W>(key, shift);
+            while (true) {
+                std::uint64_t* s = &slots_[at * stride];
+                if (s[W] == kEmpty) {
+                    std::copy(key, key + W, s);
+                    s[W] = entries_.size();
+                    entries_.push_back(Entry{product, static_cast<std::uint32_t>(i),
+                                             static_cast<std::uint32_t>(j)});
+                    if (2 * entries_.size() > mask_ + 1) {
+                        grow<W>();
+                        shift = static_cast<unsigned>(64 - std::countr_zero(mask_ + 1));
+                    }
+                    break;
+                }
+                if (std::equal(key, key + W, s)) {
+                    entries_[s[W]].sum += product;
+                    break;
+                }
+                at = (at + 1) & mask_;
+            }
+        }
+    }
+}
+
+// Each surviving entry with the factors of its first pair, merged as a pairwise product merges
+// them: the left summand's powers in order, then the right one's new bases, zeros left out.
+void PackedProducts::emit(const std::vector<Summand>& left, const std::vector<Summand>& right,
+                          std::vector<Summand>& out) {
+    const std::uint64_t* rw = &left == &right ? left_words_.data() : right_words_.data();
+    const std::uint64_t field_mask = (std::uint64_t{1} << bits_) - 1;
+    mark_.assign(handle_of_field_.size(), kNone);
+    out.clear();
+    out.reserve(entries_.size());
+    for (std::size_t e = 0; e < entries_.size(); ++e) {
+        const Entry& entry = entries_[e];
+        if (entry.sum == 0) {
+            continue;
+        }
+        Summand s{to_int32(entry.sum), kNoKey, {}};
+        const Summand& a = left[entry.left];
+        const Summand& b = right[entry.right];
+        const std::uint64_t* kb = rw + std::size_t{entry.right} * words_;
+        s.powers.reserve(a.powers.size() + b.powers.size());
+        for (const Power& p : a.powers) {
+            const std::uint32_t f = field_of_id_[p.id];
+            mark_[f] = static_cast<std::uint32_t>(e);
+            const auto extra =
+                static_cast<int>((kb[f / per_word_] >> (f % per_word_ * bits_)) & field_mask);
+            if (p.exp + extra != 0) {
+                s.powers.push_back(Power{p.handle, p.id, p.exp + extra});
+            }
+        }
+        for (const Power& q : b.powers) {
+            if (mark_[field_of_id_[q.id]] != static_cast<std::uint32_t>(e) && q.exp != 0) {
+                s.powers.push_back(q);
+            }
+        }
+        out.push_back(std::move(s));
+    }
+}
+
+bool PackedProducts::sort_plain(Bases& bases, std::vector<Summand>& entries) {
+    ++session_;
+    handle_of_field_.clear();
+    for (const Summand& s : entries) {
+        for (const Power& p : s.powers) {
+            if (p.exp == 0) {
+                continue;
+            }
+            if (!plain(bases, p.handle)) {
+                return false;
+            }
+            if (p.id >= field_stamp_.size()) {
+                const std::size_t size = std::max<std::size_t>(p.id + 1, 2 * field_stamp_.size());
+                field_stamp_.resize(size, 0);
+                field_of_id_.resize(size, 0);
+            }
+            if (field_stamp_[p.id] != session_) {
+                field_stamp_[p.id] = session_;
+                field_of_id_[p.id] = static_cast<std::uint32_t>(handle_of_field_.size());
+                handle_of_field_.push_back(p.handle);
+            }
+        }
+    }
+    const auto name = [&](std::uint32_t field) -> const std::string& {
+        return as<Var>(*bases.node(handle_of_field_[field])).name;
+    };
+    std::vector<std::uint32_t> order(handle_of_field_.size());
+    for (std::uint32_t f = 0; f < order.size(); ++f) {
+        order[f] = f;
+    }
+    std::sort(order.begin(), order.end(),
+              [&](std::uint32_t a, std::uint32_t b) { return name(a) > name(b); });
+    rank_.assign(order.size(), 0);
+    for (std::uint32_t r = 0; r < order.size(); ++r) {
+        rank_[order[r]] = r;
+    }
+
+    text_.clear();
+    keyed_.clear();
+    std::uint32_t constant = kNone;
+    char digits[16];
+    for (std::size_t e = 0; e < entries.size(); ++e) {
+        pieces_.clear();
+        for (const Power& p : entries[e].powers) {
+            if (p.exp != 0) {
+                pieces_.emplace_back(rank_[field_of_id_[p.id]], p.exp);
+            }
+        }
+        if (pieces_.empty()) {
+            if (constant != kNone) {
+                return false;
+            }
+            constant = static_cast<std::uint32_t>(e);
+            continue;
+        }
+        for (std::size_t i = 1; i < pieces_.size(); ++i) {
+            for (std::size_t j = i; j > 0 && pieces_[j].first < pieces_[j - 1].first; --j) {
+                std::swap(pieces_[j - 1], pieces_[j]);
+            }
+        }
+        const std::size_t offset = text_.size();
+        for (std::size_t i = 0; i < pieces_.size(); ++i) {
+            if (i > 0 && pieces_[i].first == pieces_[i - 1].first) {
+                return false;  // one base twice: not a collected entry
+            }
+            text_ += name(order[pieces_[i].first]);
+            if (pieces_[i].second != 1) {
+                const auto end = std::to_chars(digits, digits + sizeof digits, pieces_[i].second);
+                text_ += "^{";
+                text_.append(digits, end.ptr);
+                text_ += '}';
+            }
+        }
+        keyed_.push_back(Keyed{0, static_cast<std::uint32_t>(offset),
+                               static_cast<std::uint32_t>(text_.size() - offset),
+                               static_cast<std::uint32_t>(e)});
+    }
+    for (Keyed& k : keyed_) {
+        unsigned char head[8] = {};
+        std::memcpy(head, text_.data() + k.offset, std::min<std::size_t>(8, k.length));
+        for (const unsigned char c : head) {
+            k.prefix = (k.prefix << 8) | c;
+        }
+    }
+    const std::string_view all(text_);
+    std::sort(keyed_.begin(), keyed_.end(), [&](const Keyed& a, const Keyed& b) {
+        if (a.prefix != b.prefix) {
+            return a.prefix > b.prefix;
+        }
+        return all.substr(a.offset, a.length) > all.substr(b.offset, b.length);
+    });
+    std::vector<Summand> sorted;
+    sorted.reserve(entries.size());
+    for (const Keyed& k : keyed_) {
+        sorted.push_back(std::move(entries[k.entry]));
+    }
+    if (constant != kNone) {
+        sorted.push_back(std::move(entries[constant]));
+    }
+    entries = std::move(sorted);
+    return true;
+}
+
+}  // namespace tavrelo::fast

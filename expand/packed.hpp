@@ -1,0 +1,94 @@
+// Products of polynomials in plain variables (a letter, then digits) with packed exponent
+// vectors: one integer addition per pair of summands and one flat hash probe, no keys.
+//
+// With such names the like-term key of a monomial is the concatenation of its pieces with no
+// separator, and every piece starts with the only letter of its name, so equal keys mean equal
+// monomials, and no two distinct bases print the same text. When, in addition, each base
+// structure has one node across both operands, merging by monomial gives exactly the entries
+// that merging by key gives: same first pairs, same sums, same kept nodes.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "expand/bases.hpp"
+#include "expand/poly.hpp"
+
+namespace tavrelo::fast {
+
+class PackedProducts {
+public:
+    // The collected product of `left` and `right` (pairs first-operand major), `square` when
+    // both are the same list: entries in order of first occurrence, cancelled ones dropped,
+    // factors as the first pair merges them, keys not yet computed. Returns false, with `out`
+    // untouched, when the operands do not qualify. Throws the overflow error as the pairwise
+    // product would.
+    bool multiply(Bases& bases, const std::vector<Summand>& left, const std::vector<Summand>& right,
+                  bool square, std::vector<Summand>& out);
+
+    // Puts collected entries over plain variables in output order (descending key text, the
+    // constant last) without keying them: the key text of such a monomial is written straight
+    // from the names. Returns false, with `entries` untouched, when some base is not plain.
+    bool sort_plain(Bases& bases, std::vector<Summand>& entries);
+
+private:
+    bool plain(Bases& bases, std::uint32_t handle);
+    bool assign_fields(Bases& bases, const std::vector<Summand>& side, std::vector<int>& most);
+    void pack_side(const std::vector<Summand>& side, std::vector<std::uint64_t>& words);
+
+    template <std::size_t W>
+    void collect_pairs(std::size_t left_count, std::size_t right_count, bool square);
+    template <std::size_t W>
+    void grow();
+
+    void emit(const std::vector<Summand>& left, const std::vector<Summand>& right,
+              std::vector<Summand>& out);
+
+    std::vector<std::int8_t> plain_;  // by handle: -1 not looked at yet
+
+    // Fields: base id -> field (valid when the stamp is current), field -> the one handle.
+    std::uint32_t session_ = 0;
+    std::vector<std::uint32_t> field_stamp_;
+    std::vector<std::uint32_t> field_of_id_;
+    std::vector<std::uint32_t> handle_of_field_;
+    std::vector<int> most_left_;
+    std::vector<int> most_right_;
+    std::vector<std::uint32_t> seen_;  // by field: the last summand that had it
+    std::uint32_t seen_stamp_ = 0;
+
+    unsigned bits_ = 0;
+    unsigned per_word_ = 0;
+    std::size_t words_ = 0;
+    std::vector<std::uint64_t> left_words_;
+    std::vector<std::uint64_t> right_words_;
+    std::vector<int> left_coef_;
+    std::vector<int> right_coef_;
+
+    struct Entry {
+        std::int64_t sum;
+        std::uint32_t left;
+        std::uint32_t right;
+    };
+    std::vector<Entry> entries_;
+    // Open addressing: W key words then the entry index (kEmpty when free), per slot.
+    std::vector<std::uint64_t> slots_;
+    std::size_t mask_ = 0;
+
+    std::vector<std::uint32_t> mark_;  // by field: the last entry whose left summand had it
+
+    struct Keyed {
+        std::uint64_t prefix;  // the first eight bytes, big-endian, zero-padded
+        std::uint32_t offset;
+        std::uint32_t length;
+        std::uint32_t entry;
+    };
+    std::vector<std::uint32_t> rank_;  // by field: place in descending name order
+    std::vector<std::pair<std::uint32_t, int>> pieces_;
+    std::string text_;
+    std::vector<Keyed> keyed_;
+};
+
+}  // namespace tavrelo::fast
