@@ -520,21 +520,14 @@ PolyRef Engine::multiply(PolyRef p, PolyRef q) {
             return p;
         }
     }
-    {
-        // Plain-variable products do not depend on the order of either operand's entries.
-        std::vector<Summand>& left = splits_any_order(*p);
-        std::vector<Summand>& right = splits_any_order(*q);
-        if (left.empty() || right.empty()) {
-            return empty();
-        }
-        if (left.size() + right.size() > 2) {
-            if (PolyRef packed = multiply_packed(left, right, p == q)) {
-                return packed;
-            }
-        }
+    if (PolyRef packed = multiply_packed(p, q)) {
+        return packed;
     }
     std::vector<Summand>& left = splits(*p);
     std::vector<Summand>& right = splits(*q);
+    if (left.empty() || right.empty()) {
+        return empty();
+    }
     if (left.size() == 1 && right.size() == 1) {
         const bool indexed = left.front().powers.size() >= kIndexFrom;
         if (indexed) {
@@ -570,21 +563,33 @@ PolyRef Engine::multiply(PolyRef p, PolyRef q) {
     return finish_collection();
 }
 
-// The product through packed exponents when both operands qualify, else null.
-PolyRef Engine::multiply_packed(std::vector<Summand>& left, std::vector<Summand>& right,
-                                bool square) {
-    std::vector<Summand> entries;
-    if (!packed_.multiply(bases_, left, right, square, entries)) {
+// The product through packed exponents when both operands qualify, else null. The operands
+// are put in output order only when the packed product can tell.
+PolyRef Engine::multiply_packed(PolyRef& p, PolyRef& q) {
+    const bool square = p == q;
+    std::vector<Summand>* left = &splits_any_order(*p);
+    std::vector<Summand>* right = &splits_any_order(*q);
+    if (left->size() + right->size() <= 2 || left->empty() || right->empty()) {
         return nullptr;
     }
-    auto p = std::make_shared<Poly>();
-    p->collected = true;
-    p->terms = std::move(entries);
-    for (const Summand& s : p->terms) {
-        p->rare = p->rare || entry_rare(s);
+    std::vector<Summand> entries;
+    auto outcome = packed_.multiply(bases_, *left, *right, square, false, entries);
+    if (outcome == PackedProducts::Outcome::needs_order) {
+        left = &splits(*p);
+        right = &splits(*q);
+        outcome = packed_.multiply(bases_, *left, *right, square, true, entries);
     }
-    p->sorted = p->terms.size() <= 1;
-    return p;
+    if (outcome != PackedProducts::Outcome::done) {
+        return nullptr;
+    }
+    auto result = std::make_shared<Poly>();
+    result->collected = true;
+    result->terms = std::move(entries);
+    for (const Summand& s : result->terms) {
+        result->rare = result->rare || entry_rare(s);
+    }
+    result->sorted = result->terms.size() <= 1;
+    return result;
 }
 
 void Engine::accumulate_pair(std::uint32_t key, int coef, const Summand& a, const Summand& b) {

@@ -49,7 +49,7 @@ private:
     Summand from_term(const Term& t);
 
     void merge_into_scratch(const Summand& a, const Summand& b, bool indexed);
-    PolyRef multiply_packed(std::vector<Summand>& left, std::vector<Summand>& right, bool square);
+    PolyRef multiply_packed(PolyRef& p, PolyRef& q);
     bool multiply_ranked(std::vector<Summand>& left, std::vector<Summand>& right);
     void accumulate_pair(std::uint32_t key, int coef, const Summand& a, const Summand& b);
     void chain_merge(Poly& p, const Summand& b);

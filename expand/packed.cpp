@@ -47,9 +47,9 @@ bool PackedProducts::plain(Bases& bases, std::uint32_t handle) {
 }
 
 // Gives every base id of `side` a field and records each field's largest exponent there. Fails
-// on anything but plain variables with exponents >= 0, one node per structure.
+// on anything but plain variables with exponents >= 0; notes a structure met as several nodes.
 bool PackedProducts::assign_fields(Bases& bases, const std::vector<Summand>& side,
-                                   std::vector<int>& most) {
+                                   std::vector<int>& most, bool& mixed) {
     for (const Summand& s : side) {
         ++seen_stamp_;
         for (const Power& p : s.powers) {
@@ -70,9 +70,10 @@ bool PackedProducts::assign_fields(Bases& bases, const std::vector<Summand>& sid
                 seen_.push_back(0);
             }
             const std::uint32_t f = field_of_id_[p.id];
-            if (handle_of_field_[f] != p.handle || seen_[f] == seen_stamp_) {
+            if (seen_[f] == seen_stamp_) {
                 return false;
             }
+            mixed = mixed || handle_of_field_[f] != p.handle;
             seen_[f] = seen_stamp_;
             most[f] = std::max(most[f], p.exp);
         }
@@ -92,17 +93,18 @@ void PackedProducts::pack_side(const std::vector<Summand>& side,
     }
 }
 
-bool PackedProducts::multiply(Bases& bases, const std::vector<Summand>& left,
-                              const std::vector<Summand>& right, bool square,
-                              std::vector<Summand>& out) {
+PackedProducts::Outcome PackedProducts::multiply(Bases& bases, const std::vector<Summand>& left,
+                                                 const std::vector<Summand>& right, bool square,
+                                                 bool ordered, std::vector<Summand>& out) {
     ++session_;
     handle_of_field_.clear();
     most_left_.clear();
     most_right_.clear();
     seen_.clear();
-    if (!assign_fields(bases, left, most_left_) ||
-        (!square && !assign_fields(bases, right, most_right_))) {
-        return false;
+    bool mixed = false;
+    if (!assign_fields(bases, left, most_left_, mixed) ||
+        (!square && !assign_fields(bases, right, most_right_, mixed))) {
+        return Outcome::unfit;
     }
     if (square) {
         most_right_ = most_left_;
@@ -115,14 +117,17 @@ bool PackedProducts::multiply(Bases& bases, const std::vector<Summand>& left,
     // could carry the exact 64-bit sums out of range.
     const std::uint64_t pairs = std::uint64_t{left.size()} * right.size();
     if (most > std::numeric_limits<std::int32_t>::max() || pairs >= (std::uint64_t{1} << 31)) {
-        return false;
+        return Outcome::unfit;
     }
     bits_ = static_cast<unsigned>(std::bit_width(static_cast<std::uint64_t>(most)));
     per_word_ = 64 / bits_;
     const std::size_t fields = handle_of_field_.size();
     words_ = std::max<std::size_t>(1, (fields + per_word_ - 1) / per_word_);
     if (words_ > 2) {
-        return false;
+        return Outcome::unfit;
+    }
+    if (mixed && !ordered) {
+        return Outcome::needs_order;
     }
 
     pack_side(left, left_words_);
@@ -143,7 +148,7 @@ bool PackedProducts::multiply(Bases& bases, const std::vector<Summand>& left,
         collect_pairs<2>(left.size(), right.size(), square);
     }
     emit(left, square ? left : right, out);
-    return true;
+    return Outcome::done;
 }
 
 template <std::size_t W>

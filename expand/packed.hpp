@@ -21,13 +21,21 @@ namespace tavrelo::fast {
 
 class PackedProducts {
 public:
+    enum class Outcome {
+        done,
+        unfit,        // some base is not a plain variable, or the exponents do not pack
+        needs_order,  // one structure stands for several nodes: pass the operands in order
+    };
+
     // The collected product of `left` and `right` (pairs first-operand major), `square` when
     // both are the same list: entries in order of first occurrence, cancelled ones dropped,
-    // factors as the first pair merges them, keys not yet computed. Returns false, with `out`
-    // untouched, when the operands do not qualify. Throws the overflow error as the pairwise
-    // product would.
-    bool multiply(Bases& bases, const std::vector<Summand>& left, const std::vector<Summand>& right,
-                  bool square, std::vector<Summand>& out);
+    // factors (and kept nodes) as the first pair merges them, keys not yet computed. Unless
+    // `ordered` says the operands stand in their output order, each base structure must have
+    // one node throughout: then neither order can show in the result. `out` is filled only when
+    // done. Throws the overflow error as the pairwise product would.
+    Outcome multiply(Bases& bases, const std::vector<Summand>& left,
+                     const std::vector<Summand>& right, bool square, bool ordered,
+                     std::vector<Summand>& out);
 
     // Puts collected entries over plain variables in output order (descending key text, the
     // constant last) without keying them: the key text of such a monomial is written straight
@@ -36,7 +44,8 @@ public:
 
 private:
     bool plain(Bases& bases, std::uint32_t handle);
-    bool assign_fields(Bases& bases, const std::vector<Summand>& side, std::vector<int>& most);
+    bool assign_fields(Bases& bases, const std::vector<Summand>& side, std::vector<int>& most,
+                       bool& mixed);
     void pack_side(const std::vector<Summand>& side, std::vector<std::uint64_t>& words);
 
     template <std::size_t W>
@@ -49,7 +58,7 @@ private:
 
     std::vector<std::int8_t> plain_;  // by handle: -1 not looked at yet
 
-    // Fields: base id -> field (valid when the stamp is current), field -> the one handle.
+    // Fields: base id -> field (valid when the stamp is current), field -> a node of it.
     std::uint32_t session_ = 0;
     std::vector<std::uint32_t> field_stamp_;
     std::vector<std::uint32_t> field_of_id_;
