@@ -301,6 +301,9 @@ const ExprPtr& Engine::tree(Poly& p) {
     }
     settle(p);
     sort_entries(p);
+    if (packed_.build_plain(bases_, p.terms, p.tree)) {
+        return p.tree;
+    }
     ExprPtr sum;
     for (const Summand& e : p.terms) {
         ExprPtr t = build_summand(bases_, e.coef, e.powers);

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "core/checked_int.hpp"
+#include "expand/keys.hpp"
 
 namespace tavrelo::fast {
 namespace {
@@ -28,6 +29,10 @@ std::size_t slot_of(const std::uint64_t* key, unsigned shift) {
 }
 
 }  // namespace
+
+const std::string& PackedProducts::name_of(Bases& bases, std::uint32_t field) const {
+    return as<Var>(*bases.node(handle_of_field_[field])).name;
+}
 
 bool PackedProducts::plain(Bases& bases, std::uint32_t handle) {
     if (handle >= plain_.size()) {
@@ -280,7 +285,9 @@ void PackedProducts::emit(const std::vector<Summand>& left, const std::vector<Su
     }
 }
 
-bool PackedProducts::sort_plain(Bases& bases, std::vector<Summand>& entries) {
+// Gives every base id of `entries` a field, ranked by descending name; false when some base is
+// not a plain variable.
+bool PackedProducts::rank_fields(Bases& bases, const std::vector<Summand>& entries) {
     ++session_;
     handle_of_field_.clear();
     for (const Summand& s : entries) {
@@ -303,30 +310,53 @@ bool PackedProducts::sort_plain(Bases& bases, std::vector<Summand>& entries) {
             }
         }
     }
-    const auto name = [&](std::uint32_t field) -> const std::string& {
-        return as<Var>(*bases.node(handle_of_field_[field])).name;
-    };
-    std::vector<std::uint32_t> order(handle_of_field_.size());
-    for (std::uint32_t f = 0; f < order.size(); ++f) {
-        order[f] = f;
+    order_.resize(handle_of_field_.size());
+    for (std::uint32_t f = 0; f < order_.size(); ++f) {
+        order_[f] = f;
     }
-    std::sort(order.begin(), order.end(),
-              [&](std::uint32_t a, std::uint32_t b) { return name(a) > name(b); });
-    rank_.assign(order.size(), 0);
-    for (std::uint32_t r = 0; r < order.size(); ++r) {
-        rank_[order[r]] = r;
+    std::sort(order_.begin(), order_.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return name_of(bases, a) > name_of(bases, b);
+    });
+    rank_.assign(order_.size(), 0);
+    for (std::uint32_t r = 0; r < order_.size(); ++r) {
+        rank_[order_[r]] = r;
     }
+    return true;
+}
 
+// The live powers of `s` as (rank, position) in descending name order; false when a base
+// appears twice.
+bool PackedProducts::place(const Summand& s) {
+    pieces_.clear();
+    for (std::size_t k = 0; k < s.powers.size(); ++k) {
+        if (s.powers[k].exp != 0) {
+            pieces_.emplace_back(rank_[field_of_id_[s.powers[k].id]], static_cast<int>(k));
+        }
+    }
+    for (std::size_t i = 1; i < pieces_.size(); ++i) {
+        for (std::size_t j = i; j > 0 && pieces_[j].first < pieces_[j - 1].first; --j) {
+            std::swap(pieces_[j - 1], pieces_[j]);
+        }
+    }
+    for (std::size_t i = 1; i < pieces_.size(); ++i) {
+        if (pieces_[i].first == pieces_[i - 1].first) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool PackedProducts::sort_plain(Bases& bases, std::vector<Summand>& entries) {
+    if (!rank_fields(bases, entries)) {
+        return false;
+    }
     text_.clear();
     keyed_.clear();
     std::uint32_t constant = kNone;
     char digits[16];
     for (std::size_t e = 0; e < entries.size(); ++e) {
-        pieces_.clear();
-        for (const Power& p : entries[e].powers) {
-            if (p.exp != 0) {
-                pieces_.emplace_back(rank_[field_of_id_[p.id]], p.exp);
-            }
+        if (!place(entries[e])) {
+            return false;
         }
         if (pieces_.empty()) {
             if (constant != kNone) {
@@ -335,19 +365,12 @@ bool PackedProducts::sort_plain(Bases& bases, std::vector<Summand>& entries) {
             constant = static_cast<std::uint32_t>(e);
             continue;
         }
-        for (std::size_t i = 1; i < pieces_.size(); ++i) {
-            for (std::size_t j = i; j > 0 && pieces_[j].first < pieces_[j - 1].first; --j) {
-                std::swap(pieces_[j - 1], pieces_[j]);
-            }
-        }
         const std::size_t offset = text_.size();
-        for (std::size_t i = 0; i < pieces_.size(); ++i) {
-            if (i > 0 && pieces_[i].first == pieces_[i - 1].first) {
-                return false;  // one base twice: not a collected entry
-            }
-            text_ += name(order[pieces_[i].first]);
-            if (pieces_[i].second != 1) {
-                const auto end = std::to_chars(digits, digits + sizeof digits, pieces_[i].second);
+        for (const auto& [rank, k] : pieces_) {
+            text_ += name_of(bases, order_[rank]);
+            const int exp = entries[e].powers[static_cast<std::size_t>(k)].exp;
+            if (exp != 1) {
+                const auto end = std::to_chars(digits, digits + sizeof digits, exp);
                 text_ += "^{";
                 text_.append(digits, end.ptr);
                 text_ += '}';
@@ -380,6 +403,34 @@ bool PackedProducts::sort_plain(Bases& bases, std::vector<Summand>& entries) {
         sorted.push_back(std::move(entries[constant]));
     }
     entries = std::move(sorted);
+    return true;
+}
+
+bool PackedProducts::build_plain(Bases& bases, const std::vector<Summand>& entries, ExprPtr& sum) {
+    if (!rank_fields(bases, entries)) {
+        return false;
+    }
+    sum.reset();
+    for (const Summand& s : entries) {
+        if (!place(s)) {
+            sum.reset();
+            return false;
+        }
+        ExprPtr product;
+        for (const auto& [rank, k] : pieces_) {
+            const Power& p = s.powers[static_cast<std::size_t>(k)];
+            const ExprPtr& base = bases.node(p.handle);
+            ExprPtr piece =
+                p.exp == 1 ? base : std::make_shared<Pow>(base, std::make_shared<Int>(p.exp));
+            product = product ? std::make_shared<Mul>(std::move(product), std::move(piece))
+                              : std::move(piece);
+        }
+        ExprPtr t = with_coefficient(s.coef, std::move(product));
+        sum = sum ? std::make_shared<Add>(std::move(sum), std::move(t)) : std::move(t);
+    }
+    if (!sum) {
+        sum = std::make_shared<Int>(0);
+    }
     return true;
 }
 

@@ -42,8 +42,15 @@ public:
     // from the names. Returns false, with `entries` untouched, when some base is not plain.
     bool sort_plain(Bases& bases, std::vector<Summand>& entries);
 
+    // The sum tree of entries already in output order, each term's factors in descending name
+    // order; false, with `sum` empty, when some base is not a plain variable.
+    bool build_plain(Bases& bases, const std::vector<Summand>& entries, ExprPtr& sum);
+
 private:
     bool plain(Bases& bases, std::uint32_t handle);
+    bool rank_fields(Bases& bases, const std::vector<Summand>& entries);
+    bool place(const Summand& s);
+    const std::string& name_of(Bases& bases, std::uint32_t field) const;
     bool assign_fields(Bases& bases, const std::vector<Summand>& side, std::vector<int>& most,
                        bool& mixed);
     void pack_side(const std::vector<Summand>& side, std::vector<std::uint64_t>& words);
@@ -94,7 +101,8 @@ private:
         std::uint32_t length;
         std::uint32_t entry;
     };
-    std::vector<std::uint32_t> rank_;  // by field: place in descending name order
+    std::vector<std::uint32_t> rank_;   // by field: place in descending name order
+    std::vector<std::uint32_t> order_;  // by rank: the field
     std::vector<std::pair<std::uint32_t, int>> pieces_;
     std::string text_;
     std::vector<Keyed> keyed_;
