@@ -300,8 +300,14 @@ const ExprPtr& Engine::tree(Poly& p) {
         return p.tree;
     }
     settle(p);
+    bool ranked = false;
+    if (!p.sorted && packed_.sort_plain(bases_, p.terms)) {
+        p.key_index_ready = false;
+        p.sorted = true;
+        ranked = true;
+    }
     sort_entries(p);
-    if (packed_.build_plain(bases_, p.terms, p.tree)) {
+    if (packed_.build_plain(bases_, p.terms, ranked, p.tree)) {
         return p.tree;
     }
     ExprPtr sum;

@@ -321,6 +321,7 @@ bool PackedProducts::rank_fields(Bases& bases, const std::vector<Summand>& entri
     for (std::uint32_t r = 0; r < order_.size(); ++r) {
         rank_[order_[r]] = r;
     }
+    at_rank_.resize(order_.size());
     return true;
 }
 
@@ -328,16 +329,35 @@ bool PackedProducts::rank_fields(Bases& bases, const std::vector<Summand>& entri
 // appears twice.
 bool PackedProducts::place(const Summand& s) {
     pieces_.clear();
+    if (order_.size() <= 64 * kMaskWords) {
+        // Few fields: mark ranks in a bit set and read them back in order.
+        std::uint64_t mask[kMaskWords] = {};
+        for (std::size_t k = 0; k < s.powers.size(); ++k) {
+            if (s.powers[k].exp == 0) {
+                continue;
+            }
+            const std::uint32_t r = rank_[field_of_id_[s.powers[k].id]];
+            const std::uint64_t bit = std::uint64_t{1} << (r % 64);
+            if ((mask[r / 64] & bit) != 0) {
+                return false;
+            }
+            mask[r / 64] |= bit;
+            at_rank_[r] = static_cast<int>(k);
+        }
+        for (std::size_t w = 0; w < kMaskWords; ++w) {
+            for (std::uint64_t m = mask[w]; m != 0; m &= m - 1) {
+                const auto r = static_cast<std::uint32_t>(64 * w + std::countr_zero(m));
+                pieces_.emplace_back(r, at_rank_[r]);
+            }
+        }
+        return true;
+    }
     for (std::size_t k = 0; k < s.powers.size(); ++k) {
         if (s.powers[k].exp != 0) {
             pieces_.emplace_back(rank_[field_of_id_[s.powers[k].id]], static_cast<int>(k));
         }
     }
-    for (std::size_t i = 1; i < pieces_.size(); ++i) {
-        for (std::size_t j = i; j > 0 && pieces_[j].first < pieces_[j - 1].first; --j) {
-            std::swap(pieces_[j - 1], pieces_[j]);
-        }
-    }
+    std::sort(pieces_.begin(), pieces_.end());
     for (std::size_t i = 1; i < pieces_.size(); ++i) {
         if (pieces_[i].first == pieces_[i - 1].first) {
             return false;
@@ -406,8 +426,9 @@ bool PackedProducts::sort_plain(Bases& bases, std::vector<Summand>& entries) {
     return true;
 }
 
-bool PackedProducts::build_plain(Bases& bases, const std::vector<Summand>& entries, ExprPtr& sum) {
-    if (!rank_fields(bases, entries)) {
+bool PackedProducts::build_plain(Bases& bases, const std::vector<Summand>& entries, bool ranked,
+                                 ExprPtr& sum) {
+    if (!ranked && !rank_fields(bases, entries)) {
         return false;
     }
     sum.reset();

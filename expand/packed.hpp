@@ -43,8 +43,9 @@ public:
     bool sort_plain(Bases& bases, std::vector<Summand>& entries);
 
     // The sum tree of entries already in output order, each term's factors in descending name
-    // order; false, with `sum` empty, when some base is not a plain variable.
-    bool build_plain(Bases& bases, const std::vector<Summand>& entries, ExprPtr& sum);
+    // order; false, with `sum` empty, when some base is not a plain variable. `ranked`: the
+    // entries are those that sort_plain has just ordered.
+    bool build_plain(Bases& bases, const std::vector<Summand>& entries, bool ranked, ExprPtr& sum);
 
 private:
     bool plain(Bases& bases, std::uint32_t handle);
@@ -103,6 +104,8 @@ private:
     };
     std::vector<std::uint32_t> rank_;   // by field: place in descending name order
     std::vector<std::uint32_t> order_;  // by rank: the field
+    std::vector<int> at_rank_;          // by rank: position in the summand being placed
+    static constexpr std::size_t kMaskWords = 4;
     std::vector<std::pair<std::uint32_t, int>> pieces_;
     std::string text_;
     std::vector<Keyed> keyed_;

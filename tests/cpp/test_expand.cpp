@@ -443,8 +443,9 @@ TEST(Expand, PackedProductEdgesMatchTheReference) {
         return s;
     };
     std::vector<ExprPtr> many;
-    for (int k = 0; k < 40; ++k) {
-        many.push_back(v("v" + std::to_string(k)));
+    std::vector<ExprPtr> wide;
+    for (int k = 0; k < 300; ++k) {
+        (k < 40 ? many : wide).push_back(v("v" + std::to_string(k)));
     }
     const ExprPtr x = v("x");
     const ExprPtr y = v("y");
@@ -466,6 +467,7 @@ TEST(Expand, PackedProductEdgesMatchTheReference) {
         pow(sum_of(many), i(2)),
         mul(sum_of(many), add(pow(many[3], i(5)), x)),
         mul(sum_of(many), add(pow(many[0], i(200)), x)),
+        mul(sum_of(wide), add(pow(x, i(3)), sum_of(many))),
         mul(add(x, y), add(x_again, i(1))),
         mul(add(x_again, i(1)), add(x, y)),
         pow(add(add(x, x_again), y), i(3)),
