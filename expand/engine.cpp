@@ -61,7 +61,22 @@ ExprPtr rebuild_function(const Expr& s, ExprPtr operand) {
     }
 }
 
+// One set of packed-product tables per thread, lent to one engine at a time, so that short
+// expansions do not pay for fresh tables; an engine made while it is lent gets its own.
+thread_local std::unique_ptr<PackedProducts> spare_packed;
+
 }  // namespace
+
+Engine::Engine()
+    : packed_(spare_packed ? std::move(spare_packed) : std::make_unique<PackedProducts>()) {
+    packed_->begin();
+}
+
+Engine::~Engine() {
+    if (!spare_packed && packed_->small()) {
+        spare_packed = std::move(packed_);
+    }
+}
 
 ExprPtr Engine::expand(const ExprPtr& simplified) {
     const PolyRef result = eval(simplified);
@@ -243,7 +258,7 @@ void Engine::sort_entries(Poly& p) {
     if (p.sorted) {
         return;
     }
-    if (packed_.sort_plain(bases_, p.terms)) {
+    if (packed_->sort_plain(bases_, p.terms)) {
         p.key_index_ready = false;
         p.sorted = true;
         return;
@@ -301,13 +316,13 @@ const ExprPtr& Engine::tree(Poly& p) {
     }
     settle(p);
     bool ranked = false;
-    if (!p.sorted && packed_.sort_plain(bases_, p.terms)) {
+    if (!p.sorted && packed_->sort_plain(bases_, p.terms)) {
         p.key_index_ready = false;
         p.sorted = true;
         ranked = true;
     }
     sort_entries(p);
-    if (packed_.build_plain(bases_, p.terms, ranked, p.tree)) {
+    if (packed_->build_plain(bases_, p.terms, ranked, p.tree)) {
         return p.tree;
     }
     ExprPtr sum;
@@ -582,11 +597,11 @@ PolyRef Engine::multiply_packed(PolyRef& p, PolyRef& q) {
         return nullptr;
     }
     std::vector<Summand> entries;
-    auto outcome = packed_.multiply(bases_, *left, *right, square, false, entries);
+    auto outcome = packed_->multiply(bases_, *left, *right, square, false, entries);
     if (outcome == PackedProducts::Outcome::needs_order) {
         left = &splits(*p);
         right = &splits(*q);
-        outcome = packed_.multiply(bases_, *left, *right, square, true, entries);
+        outcome = packed_->multiply(bases_, *left, *right, square, true, entries);
     }
     if (outcome != PackedProducts::Outcome::done) {
         return nullptr;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -19,6 +20,11 @@ namespace tavrelo::fast {
 
 class Engine {
 public:
+    Engine();
+    ~Engine();
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
     // The expansion of a tree whose every subtree is already simplified.
     [[nodiscard]] ExprPtr expand(const ExprPtr& simplified);
 
@@ -69,7 +75,7 @@ private:
     std::vector<std::int64_t> sums_;
     std::vector<Summand> entries_;
 
-    PackedProducts packed_;
+    std::unique_ptr<PackedProducts> packed_;  // scratch tables, reused by the next engine
     Powers scratch_;
     // Summands as (rank, id, exponent) in rank order, for products that merge canonical forms.
     struct Ranked {

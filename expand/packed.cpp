@@ -30,6 +30,21 @@ std::size_t slot_of(const std::uint64_t* key, unsigned shift) {
 
 }  // namespace
 
+void PackedProducts::next_session() {
+    if (++session_ == 0) {  // after 2^32 sessions: no stale stamp may look current
+        std::fill(field_stamp_.begin(), field_stamp_.end(), 0);
+        session_ = 1;
+    }
+}
+
+bool PackedProducts::small() const {
+    constexpr std::size_t kKeep = std::size_t{1} << 20;  // bytes
+    const std::size_t bytes =
+        8 * (slots_.capacity() + left_words_.capacity() + right_words_.capacity()) +
+        sizeof(Entry) * entries_.capacity() + sizeof(Keyed) * keyed_.capacity() + text_.capacity();
+    return bytes <= kKeep;
+}
+
 const std::string& PackedProducts::name_of(Bases& bases, std::uint32_t field) const {
     return as<Var>(*bases.node(handle_of_field_[field])).name;
 }
@@ -101,11 +116,12 @@ void PackedProducts::pack_side(const std::vector<Summand>& side,
 PackedProducts::Outcome PackedProducts::multiply(Bases& bases, const std::vector<Summand>& left,
                                                  const std::vector<Summand>& right, bool square,
                                                  bool ordered, std::vector<Summand>& out) {
-    ++session_;
+    next_session();
     handle_of_field_.clear();
     most_left_.clear();
     most_right_.clear();
     seen_.clear();
+    seen_stamp_ = 0;
     bool mixed = false;
     if (!assign_fields(bases, left, most_left_, mixed) ||
         (!square && !assign_fields(bases, right, most_right_, mixed))) {
@@ -288,7 +304,7 @@ void PackedProducts::emit(const std::vector<Summand>& left, const std::vector<Su
 // Gives every base id of `entries` a field, ranked by descending name; false when some base is
 // not a plain variable.
 bool PackedProducts::rank_fields(Bases& bases, const std::vector<Summand>& entries) {
-    ++session_;
+    next_session();
     handle_of_field_.clear();
     for (const Summand& s : entries) {
         for (const Power& p : s.powers) {

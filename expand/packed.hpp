@@ -21,6 +21,11 @@ namespace tavrelo::fast {
 
 class PackedProducts {
 public:
+    // Ready for a new expansion: node handles are numbered afresh.
+    void begin() { plain_.clear(); }
+    // Whether the tables are small enough to keep for the next expansion.
+    [[nodiscard]] bool small() const;
+
     enum class Outcome {
         done,
         unfit,        // some base is not a plain variable, or the exponents do not pack
@@ -48,6 +53,7 @@ public:
     bool build_plain(Bases& bases, const std::vector<Summand>& entries, bool ranked, ExprPtr& sum);
 
 private:
+    void next_session();
     bool plain(Bases& bases, std::uint32_t handle);
     bool rank_fields(Bases& bases, const std::vector<Summand>& entries);
     bool place(const Summand& s);
