@@ -587,6 +587,31 @@ PolyRef Engine::multiply(PolyRef p, PolyRef q) {
     return finish_collection();
 }
 
+// The power through packed exponents when the base qualifies, else null.
+PolyRef Engine::power_packed(const PolyRef& base, int n) {
+    std::vector<Summand>& side = splits_any_order(*base);
+    if (side.size() < 2) {
+        return nullptr;
+    }
+    std::vector<Summand> entries;
+    if (packed_->power(bases_, side, n, entries) != PackedProducts::Outcome::done) {
+        return nullptr;
+    }
+    return collected(std::move(entries));
+}
+
+// A collected value from entries in order of first occurrence.
+PolyRef Engine::collected(std::vector<Summand> entries) {
+    auto result = std::make_shared<Poly>();
+    result->collected = true;
+    result->terms = std::move(entries);
+    for (const Summand& s : result->terms) {
+        result->rare = result->rare || entry_rare(s);
+    }
+    result->sorted = result->terms.size() <= 1;
+    return result;
+}
+
 // The product through packed exponents when both operands qualify, else null. The operands
 // are put in output order only when the packed product can tell.
 PolyRef Engine::multiply_packed(PolyRef& p, PolyRef& q) {
@@ -606,14 +631,7 @@ PolyRef Engine::multiply_packed(PolyRef& p, PolyRef& q) {
     if (outcome != PackedProducts::Outcome::done) {
         return nullptr;
     }
-    auto result = std::make_shared<Poly>();
-    result->collected = true;
-    result->terms = std::move(entries);
-    for (const Summand& s : result->terms) {
-        result->rare = result->rare || entry_rare(s);
-    }
-    result->sorted = result->terms.size() <= 1;
-    return result;
+    return collected(std::move(entries));
 }
 
 void Engine::accumulate_pair(std::uint32_t key, int coef, const Summand& a, const Summand& b) {
@@ -792,6 +810,9 @@ PolyRef Engine::power(const PolyRef& base, int n) {
     }
     if (n == 1) {
         return base;
+    }
+    if (PolyRef packed = power_packed(base, n)) {
+        return packed;
     }
     const PolyRef half = power(base, n / 2);
     PolyRef square = multiply(half, half);

@@ -56,6 +56,8 @@ private:
 
     void merge_into_scratch(const Summand& a, const Summand& b, bool indexed);
     PolyRef multiply_packed(PolyRef& p, PolyRef& q);
+    PolyRef power_packed(const PolyRef& base, int n);
+    PolyRef collected(std::vector<Summand> entries);
     bool multiply_ranked(std::vector<Summand>& left, std::vector<Summand>& right);
     void accumulate_pair(std::uint32_t key, int coef, const Summand& a, const Summand& b);
     void chain_merge(Poly& p, const Summand& b);

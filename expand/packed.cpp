@@ -163,12 +163,106 @@ PackedProducts::Outcome PackedProducts::multiply(Bases& bases, const std::vector
             right_coef_[i] = right[i].coef;
         }
     }
-    if (words_ == 1) {
-        collect_pairs<1>(left.size(), right.size(), square);
-    } else {
-        collect_pairs<2>(left.size(), right.size(), square);
-    }
+    const std::uint64_t* rw = square ? left_words_.data() : right_words_.data();
+    const int* rc = square ? left_coef_.data() : right_coef_.data();
+    pairs_of(left_words_.data(), left_coef_.data(), left.size(), rw, rc, right.size(), square);
     emit(left, square ? left : right, out);
+    return Outcome::done;
+}
+
+void PackedProducts::pairs_of(const std::uint64_t* lw, const int* lc, std::size_t left_count,
+                              const std::uint64_t* rw, const int* rc, std::size_t right_count,
+                              bool square) {
+    if (words_ == 1) {
+        collect_pairs<1>(lw, lc, left_count, rw, rc, right_count, square);
+    } else {
+        collect_pairs<2>(lw, lc, left_count, rw, rc, right_count, square);
+    }
+}
+
+// Repeated squaring (and one product with the base for each odd step) on packed values alone:
+// each intermediate is collected (zero sums dropped, sums checked) as a product of expanded
+// values would be, and only the last one gets factor lists.
+PackedProducts::Outcome PackedProducts::power(Bases& bases, const std::vector<Summand>& side, int n,
+                                              std::vector<Summand>& out) {
+    next_session();
+    handle_of_field_.clear();
+    most_left_.clear();
+    most_right_.clear();
+    seen_.clear();
+    seen_stamp_ = 0;
+    bool mixed = false;
+    if (n < 2 || !assign_fields(bases, side, most_left_, mixed) || mixed) {
+        return Outcome::unfit;
+    }
+    std::int64_t most = 1;
+    for (const int m : most_left_) {
+        most = std::max<std::int64_t>(most, std::int64_t{m} * n);
+    }
+    if (most > std::numeric_limits<std::int32_t>::max()) {
+        return Outcome::unfit;
+    }
+    bits_ = static_cast<unsigned>(std::bit_width(static_cast<std::uint64_t>(most)));
+    per_word_ = 64 / bits_;
+    words_ = std::max<std::size_t>(1, (handle_of_field_.size() + per_word_ - 1) / per_word_);
+    if (words_ > 2) {
+        return Outcome::unfit;
+    }
+    pack_side(side, right_words_);
+    right_coef_.resize(side.size());
+    for (std::size_t i = 0; i < side.size(); ++i) {
+        right_coef_[i] = side[i].coef;
+    }
+    // The value so far (the base to the power of the leading bits of n) in left_words_.
+    left_words_ = right_words_;
+    left_coef_ = right_coef_;
+    const int top = std::bit_width(static_cast<unsigned>(n)) - 1;
+    for (int bit = top - 1; bit >= 0; --bit) {
+        for (const bool odd : {false, true}) {
+            if (odd && ((n >> bit) & 1) == 0) {
+                continue;
+            }
+            const std::size_t count = left_coef_.size();
+            const std::size_t other = odd ? side.size() : count;
+            if (std::uint64_t{count} * other >= (std::uint64_t{1} << 31)) {
+                return Outcome::unfit;
+            }
+            pairs_of(left_words_.data(), left_coef_.data(), count,
+                     odd ? right_words_.data() : left_words_.data(),
+                     odd ? right_coef_.data() : left_coef_.data(), other, !odd);
+            const std::uint64_t* rw = odd ? right_words_.data() : left_words_.data();
+            next_words_.clear();
+            next_coef_.clear();
+            for (const Entry& e : entries_) {
+                if (e.sum == 0) {
+                    continue;
+                }
+                next_coef_.push_back(to_int32(e.sum));
+                for (std::size_t w = 0; w < words_; ++w) {
+                    next_words_.push_back(left_words_[e.left * words_ + w] +
+                                          rw[e.right * words_ + w]);
+                }
+            }
+            left_words_.swap(next_words_);
+            left_coef_.swap(next_coef_);
+        }
+    }
+    const std::uint64_t field_mask = (std::uint64_t{1} << bits_) - 1;
+    out.clear();
+    out.reserve(left_coef_.size());
+    for (std::size_t k = 0; k < left_coef_.size(); ++k) {
+        Summand s{left_coef_[k], kNoKey, {}};
+        const std::uint64_t* key = &left_words_[k * words_];
+        for (std::uint32_t f = 0; f < handle_of_field_.size(); ++f) {
+            const auto exp =
+                static_cast<int>((key[f / per_word_] >> (f % per_word_ * bits_)) & field_mask);
+            if (exp != 0) {
+                const std::uint32_t h = handle_of_field_[f];
+                s.powers.push_back(Power{h, bases.id(h), exp});
+            }
+        }
+        out.push_back(std::move(s));
+    }
     return Outcome::done;
 }
 
@@ -200,11 +294,9 @@ void PackedProducts::grow() {
 // the first occurrence of a monomial in the full order is its least pair, which has i <= j, so
 // entries are met in the same order, and the other half only doubles the sums.
 template <std::size_t W>
-void PackedProducts::collect_pairs(std::size_t left_count, std::size_t right_count, bool square) {
-    const std::uint64_t* lw = left_words_.data();
-    const std::uint64_t* rw = square ? lw : right_words_.data();
-    const int* lc = left_coef_.data();
-    const int* rc = square ? lc : right_coef_.data();
+void PackedProducts::collect_pairs(const std::uint64_t* lw, const int* lc, std::size_t left_count,
+                                   const std::uint64_t* rw, const int* rc, std::size_t right_count,
+                                   bool square) {
     constexpr std::size_t stride = W + 1;
 
     entries_.clear();

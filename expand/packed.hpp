@@ -42,6 +42,11 @@ public:
                      const std::vector<Summand>& right, bool square, bool ordered,
                      std::vector<Summand>& out);
 
+    // The collected n-th power (n >= 2) of `side`, as repeated products of expanded values give
+    // it, when `side` qualifies with one node per base structure; `out` is filled only when
+    // done. Throws the overflow error where those products would.
+    Outcome power(Bases& bases, const std::vector<Summand>& side, int n, std::vector<Summand>& out);
+
     // Puts collected entries over plain variables in output order (descending key text, the
     // constant last) without keying them: the key text of such a monomial is written straight
     // from the names. Returns false, with `entries` untouched, when some base is not plain.
@@ -63,7 +68,11 @@ private:
     void pack_side(const std::vector<Summand>& side, std::vector<std::uint64_t>& words);
 
     template <std::size_t W>
-    void collect_pairs(std::size_t left_count, std::size_t right_count, bool square);
+    void collect_pairs(const std::uint64_t* lw, const int* lc, std::size_t left_count,
+                       const std::uint64_t* rw, const int* rc, std::size_t right_count,
+                       bool square);
+    void pairs_of(const std::uint64_t* lw, const int* lc, std::size_t left_count,
+                  const std::uint64_t* rw, const int* rc, std::size_t right_count, bool square);
     template <std::size_t W>
     void grow();
 
@@ -89,6 +98,8 @@ private:
     std::vector<std::uint64_t> right_words_;
     std::vector<int> left_coef_;
     std::vector<int> right_coef_;
+    std::vector<std::uint64_t> next_words_;
+    std::vector<int> next_coef_;
 
     struct Entry {
         std::int64_t sum;
