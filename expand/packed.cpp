@@ -41,7 +41,8 @@ bool PackedProducts::small() const {
     constexpr std::size_t kKeep = std::size_t{1} << 20;  // bytes
     const std::size_t bytes =
         8 * (slots_.capacity() + left_words_.capacity() + right_words_.capacity()) +
-        sizeof(Entry) * entries_.capacity() + sizeof(Keyed) * keyed_.capacity() + text_.capacity();
+        8 * (next_words_.capacity() + placed_.capacity()) + sizeof(Entry) * entries_.capacity() +
+        sizeof(Keyed) * keyed_.capacity() + text_.capacity();
     return bytes <= kKeep;
 }
 
@@ -480,11 +481,12 @@ bool PackedProducts::sort_plain(Bases& bases, std::vector<Summand>& entries) {
     }
     text_.clear();
     keyed_.clear();
+    placed_.clear();
     std::uint32_t constant = kNone;
     char digits[16];
     for (std::size_t e = 0; e < entries.size(); ++e) {
-        if (!place(entries[e])) {
-            return false;
+        if (!place(entries[e]) || pieces_.size() != entries[e].powers.size()) {
+            return false;  // a base twice, or a zero exponent: not a settled entry
         }
         if (pieces_.empty()) {
             if (constant != kNone) {
@@ -495,6 +497,7 @@ bool PackedProducts::sort_plain(Bases& bases, std::vector<Summand>& entries) {
         }
         const std::size_t offset = text_.size();
         for (const auto& [rank, k] : pieces_) {
+            placed_.push_back(static_cast<std::uint32_t>(k));
             text_ += name_of(bases, order_[rank]);
             const int exp = entries[e].powers[static_cast<std::size_t>(k)].exp;
             if (exp != 1) {
@@ -506,7 +509,8 @@ bool PackedProducts::sort_plain(Bases& bases, std::vector<Summand>& entries) {
         }
         keyed_.push_back(Keyed{0, static_cast<std::uint32_t>(offset),
                                static_cast<std::uint32_t>(text_.size() - offset),
-                               static_cast<std::uint32_t>(e)});
+                               static_cast<std::uint32_t>(e),
+                               static_cast<std::uint32_t>(placed_.size() - pieces_.size())});
     }
     for (Keyed& k : keyed_) {
         unsigned char head[8] = {};
@@ -522,6 +526,16 @@ bool PackedProducts::sort_plain(Bases& bases, std::vector<Summand>& entries) {
         }
         return all.substr(a.offset, a.length) > all.substr(b.offset, b.length);
     });
+    // Each entry's factors in name order too (no two print alike, so no later text sort can
+    // tell), which lets the tree be built without placing them again.
+    for (const Keyed& k : keyed_) {
+        Powers& powers = entries[k.entry].powers;
+        ordered_powers_.clear();
+        for (std::size_t i = 0; i < powers.size(); ++i) {
+            ordered_powers_.push_back(powers[placed_[k.placed + i]]);
+        }
+        std::copy(ordered_powers_.begin(), ordered_powers_.end(), powers.begin());
+    }
     std::vector<Summand> sorted;
     sorted.reserve(entries.size());
     for (const Keyed& k : keyed_) {
@@ -541,13 +555,15 @@ bool PackedProducts::build_plain(Bases& bases, const std::vector<Summand>& entri
     }
     sum.reset();
     for (const Summand& s : entries) {
-        if (!place(s)) {
+        if (!ranked && !place(s)) {
             sum.reset();
             return false;
         }
         ExprPtr product;
-        for (const auto& [rank, k] : pieces_) {
-            const Power& p = s.powers[static_cast<std::size_t>(k)];
+        const std::size_t count = ranked ? s.powers.size() : pieces_.size();
+        for (std::size_t i = 0; i < count; ++i) {
+            const Power& p =
+                ranked ? s.powers[i] : s.powers[static_cast<std::size_t>(pieces_[i].second)];
             const ExprPtr& base = bases.node(p.handle);
             ExprPtr piece =
                 p.exp == 1 ? base : std::make_shared<Pow>(base, std::make_shared<Int>(p.exp));

@@ -49,12 +49,13 @@ public:
 
     // Puts collected entries over plain variables in output order (descending key text, the
     // constant last) without keying them: the key text of such a monomial is written straight
-    // from the names. Returns false, with `entries` untouched, when some base is not plain.
+    // from the names. Each entry's factors are put in name order too. Returns false, with
+    // `entries` untouched, when some base is not plain.
     bool sort_plain(Bases& bases, std::vector<Summand>& entries);
 
     // The sum tree of entries already in output order, each term's factors in descending name
     // order; false, with `sum` empty, when some base is not a plain variable. `ranked`: the
-    // entries are those that sort_plain has just ordered.
+    // entries are those that sort_plain has just ordered, factors included.
     bool build_plain(Bases& bases, const std::vector<Summand>& entries, bool ranked, ExprPtr& sum);
 
 private:
@@ -118,12 +119,15 @@ private:
         std::uint32_t offset;
         std::uint32_t length;
         std::uint32_t entry;
+        std::uint32_t placed;  // into placed_: the entry's factor positions in name order
     };
     std::vector<std::uint32_t> rank_;   // by field: place in descending name order
     std::vector<std::uint32_t> order_;  // by rank: the field
     std::vector<int> at_rank_;          // by rank: position in the summand being placed
     static constexpr std::size_t kMaskWords = 4;
     std::vector<std::pair<std::uint32_t, int>> pieces_;
+    Powers ordered_powers_;
+    std::vector<std::uint32_t> placed_;
     std::string text_;
     std::vector<Keyed> keyed_;
 };
