@@ -507,25 +507,12 @@ bool PackedProducts::sort_plain(Bases& bases, std::vector<Summand>& entries) {
                 text_ += '}';
             }
         }
-        keyed_.push_back(Keyed{0, static_cast<std::uint32_t>(offset),
+        keyed_.push_back(Keyed{{0, 0},
+                               static_cast<std::uint32_t>(offset),
                                static_cast<std::uint32_t>(text_.size() - offset),
                                static_cast<std::uint32_t>(e),
                                static_cast<std::uint32_t>(placed_.size() - pieces_.size())});
     }
-    for (Keyed& k : keyed_) {
-        unsigned char head[8] = {};
-        std::memcpy(head, text_.data() + k.offset, std::min<std::size_t>(8, k.length));
-        for (const unsigned char c : head) {
-            k.prefix = (k.prefix << 8) | c;
-        }
-    }
-    const std::string_view all(text_);
-    std::sort(keyed_.begin(), keyed_.end(), [&](const Keyed& a, const Keyed& b) {
-        if (a.prefix != b.prefix) {
-            return a.prefix > b.prefix;
-        }
-        return all.substr(a.offset, a.length) > all.substr(b.offset, b.length);
-    });
     // Each entry's factors in name order too (no two print alike, so no later text sort can
     // tell), which lets the tree be built without placing them again.
     for (const Keyed& k : keyed_) {
@@ -536,6 +523,23 @@ bool PackedProducts::sort_plain(Bases& bases, std::vector<Summand>& entries) {
         }
         std::copy(ordered_powers_.begin(), ordered_powers_.end(), powers.begin());
     }
+    for (Keyed& k : keyed_) {
+        unsigned char head[16] = {};
+        std::memcpy(head, text_.data() + k.offset, std::min<std::size_t>(16, k.length));
+        for (std::size_t i = 0; i < 16; ++i) {
+            k.prefix[i / 8] = (k.prefix[i / 8] << 8) | head[i];
+        }
+    }
+    const std::string_view all(text_);
+    std::sort(keyed_.begin(), keyed_.end(), [&](const Keyed& a, const Keyed& b) {
+        if (a.prefix[0] != b.prefix[0]) {
+            return a.prefix[0] > b.prefix[0];
+        }
+        if (a.prefix[1] != b.prefix[1]) {
+            return a.prefix[1] > b.prefix[1];
+        }
+        return all.substr(a.offset, a.length) > all.substr(b.offset, b.length);
+    });
     std::vector<Summand> sorted;
     sorted.reserve(entries.size());
     for (const Keyed& k : keyed_) {

@@ -115,7 +115,7 @@ private:
     std::vector<std::uint32_t> mark_;  // by field: the last entry whose left summand had it
 
     struct Keyed {
-        std::uint64_t prefix;  // the first eight bytes, big-endian, zero-padded
+        std::uint64_t prefix[2];  // the first sixteen bytes, big-endian, zero-padded
         std::uint32_t offset;
         std::uint32_t length;
         std::uint32_t entry;
