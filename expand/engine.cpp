@@ -600,14 +600,12 @@ PolyRef Engine::power_packed(const PolyRef& base, int n) {
     return collected(std::move(entries));
 }
 
-// A collected value from entries in order of first occurrence.
+// A collected value from packed entries in order of first occurrence. Their bases are plain
+// variables, which decomposition never takes apart, so no entry is rare.
 PolyRef Engine::collected(std::vector<Summand> entries) {
     auto result = std::make_shared<Poly>();
     result->collected = true;
     result->terms = std::move(entries);
-    for (const Summand& s : result->terms) {
-        result->rare = result->rare || entry_rare(s);
-    }
     result->sorted = result->terms.size() <= 1;
     return result;
 }

@@ -303,7 +303,7 @@ void PackedProducts::collect_pairs(const std::uint64_t* lw, const int* lc, std::
     entries_.clear();
     const std::size_t guess =
         std::min<std::size_t>(left_count * right_count, 4 * (left_count + right_count) + 16);
-    const std::size_t capacity = std::bit_ceil(2 * guess);
+    const std::size_t capacity = std::bit_ceil(std::max<std::size_t>(2 * guess, 2));
     slots_.assign(capacity * stride, 0);
     for (std::size_t i = 0; i < capacity; ++i) {
         slots_[i * stride + W] = kEmpty;
