@@ -3,12 +3,13 @@
 //
 // With such names the like-term key of a monomial is the concatenation of its pieces with no
 // separator, and every piece starts with the only letter of its name, so equal keys mean equal
-// monomials, and no two distinct bases print the same text. When, in addition, each base
-// structure has one node across both operands, merging by monomial gives exactly the entries
-// that merging by key gives: same first pairs, same sums, same kept nodes.
+// monomials, and no two distinct bases print the same text. Merging by monomial in the same
+// pair order therefore gives exactly the entries that merging by key gives: same first pairs,
+// same sums, same kept nodes. When each base structure also has one node throughout, the
+// order of either operand cannot show at all (the factor order inside an entry matters only
+// between bases that print alike), so the operands need not be put in output order first.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <string>
 #include <utility>
