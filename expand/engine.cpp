@@ -61,7 +61,22 @@ ExprPtr rebuild_function(const Expr& s, ExprPtr operand) {
     }
 }
 
+// One set of packed-product tables per thread, lent to one engine at a time, so that short
+// expansions do not pay for fresh tables; an engine made while it is lent gets its own.
+thread_local std::unique_ptr<PackedProducts> spare_packed;
+
 }  // namespace
+
+Engine::Engine()
+    : packed_(spare_packed ? std::move(spare_packed) : std::make_unique<PackedProducts>()) {
+    packed_->begin();
+}
+
+Engine::~Engine() {
+    if (!spare_packed && packed_->small()) {
+        spare_packed = std::move(packed_);
+    }
+}
 
 ExprPtr Engine::expand(const ExprPtr& simplified) {
     const PolyRef result = eval(simplified);
@@ -243,6 +258,11 @@ void Engine::sort_entries(Poly& p) {
     if (p.sorted) {
         return;
     }
+    if (packed_->sort_plain(bases_, p.terms)) {
+        p.key_index_ready = false;
+        p.sorted = true;
+        return;
+    }
     for (Summand& s : p.terms) {
         (void)key(s);
     }
@@ -295,7 +315,16 @@ const ExprPtr& Engine::tree(Poly& p) {
         return p.tree;
     }
     settle(p);
+    bool ranked = false;
+    if (!p.sorted && packed_->sort_plain(bases_, p.terms)) {
+        p.key_index_ready = false;
+        p.sorted = true;
+        ranked = true;
+    }
     sort_entries(p);
+    if (packed_->build_plain(bases_, p.terms, ranked, p.tree)) {
+        return p.tree;
+    }
     ExprPtr sum;
     for (const Summand& e : p.terms) {
         ExprPtr t = build_summand(bases_, e.coef, e.powers);
@@ -515,6 +544,9 @@ PolyRef Engine::multiply(PolyRef p, PolyRef q) {
             return p;
         }
     }
+    if (PolyRef packed = multiply_packed(p, q)) {
+        return packed;
+    }
     std::vector<Summand>& left = splits(*p);
     std::vector<Summand>& right = splits(*q);
     if (left.empty() || right.empty()) {
@@ -553,6 +585,51 @@ PolyRef Engine::multiply(PolyRef p, PolyRef q) {
         }
     }
     return finish_collection();
+}
+
+// The power through packed exponents when the base qualifies, else null.
+PolyRef Engine::power_packed(const PolyRef& base, int n) {
+    std::vector<Summand>& side = splits_any_order(*base);
+    if (side.size() < 2) {
+        return nullptr;
+    }
+    std::vector<Summand> entries;
+    if (packed_->power(bases_, side, n, entries) != PackedProducts::Outcome::done) {
+        return nullptr;
+    }
+    return collected(std::move(entries));
+}
+
+// A collected value from packed entries in order of first occurrence. Their bases are plain
+// variables, which decomposition never takes apart, so no entry is rare.
+PolyRef Engine::collected(std::vector<Summand> entries) {
+    auto result = std::make_shared<Poly>();
+    result->collected = true;
+    result->terms = std::move(entries);
+    result->sorted = result->terms.size() <= 1;
+    return result;
+}
+
+// The product through packed exponents when both operands qualify, else null. The operands
+// are put in output order only when the packed product can tell.
+PolyRef Engine::multiply_packed(PolyRef& p, PolyRef& q) {
+    const bool square = p == q;
+    std::vector<Summand>* left = &splits_any_order(*p);
+    std::vector<Summand>* right = &splits_any_order(*q);
+    if (left->size() + right->size() <= 2 || left->empty() || right->empty()) {
+        return nullptr;
+    }
+    std::vector<Summand> entries;
+    auto outcome = packed_->multiply(bases_, *left, *right, square, false, entries);
+    if (outcome == PackedProducts::Outcome::needs_order) {
+        left = &splits(*p);
+        right = &splits(*q);
+        outcome = packed_->multiply(bases_, *left, *right, square, true, entries);
+    }
+    if (outcome != PackedProducts::Outcome::done) {
+        return nullptr;
+    }
+    return collected(std::move(entries));
 }
 
 void Engine::accumulate_pair(std::uint32_t key, int coef, const Summand& a, const Summand& b) {
@@ -731,6 +808,9 @@ PolyRef Engine::power(const PolyRef& base, int n) {
     }
     if (n == 1) {
         return base;
+    }
+    if (PolyRef packed = power_packed(base, n)) {
+        return packed;
     }
     const PolyRef half = power(base, n / 2);
     PolyRef square = multiply(half, half);

@@ -5,12 +5,14 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
 #include "core/expr.hpp"
 #include "expand/bases.hpp"
 #include "expand/keys.hpp"
+#include "expand/packed.hpp"
 #include "expand/poly.hpp"
 #include "expand/term.hpp"
 
@@ -18,6 +20,11 @@ namespace tavrelo::fast {
 
 class Engine {
 public:
+    Engine();
+    ~Engine();
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
     // The expansion of a tree whose every subtree is already simplified.
     [[nodiscard]] ExprPtr expand(const ExprPtr& simplified);
 
@@ -48,6 +55,9 @@ private:
     Summand from_term(const Term& t);
 
     void merge_into_scratch(const Summand& a, const Summand& b, bool indexed);
+    PolyRef multiply_packed(PolyRef& p, PolyRef& q);
+    PolyRef power_packed(const PolyRef& base, int n);
+    PolyRef collected(std::vector<Summand> entries);
     bool multiply_ranked(std::vector<Summand>& left, std::vector<Summand>& right);
     void accumulate_pair(std::uint32_t key, int coef, const Summand& a, const Summand& b);
     void chain_merge(Poly& p, const Summand& b);
@@ -67,6 +77,7 @@ private:
     std::vector<std::int64_t> sums_;
     std::vector<Summand> entries_;
 
+    std::unique_ptr<PackedProducts> packed_;  // scratch tables, reused by the next engine
     Powers scratch_;
     // Summands as (rank, id, exponent) in rank order, for products that merge canonical forms.
     struct Ranked {

@@ -246,6 +246,10 @@ ExprPtr build_summand(Bases& bases, int coef, const Powers& powers) {
         product = product ? std::make_shared<Mul>(std::move(product), std::move(piece))
                           : std::move(piece);
     }
+    return with_coefficient(coef, std::move(product));
+}
+
+ExprPtr with_coefficient(int coef, ExprPtr product) {
     if (coef == 0 || !product) {
         return std::make_shared<Int>(coef);
     }

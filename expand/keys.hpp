@@ -61,6 +61,9 @@ private:
     Powers canonical_powers_;
 };
 
+// A term's tree from its product of factors (empty when there is none) and its coefficient.
+[[nodiscard]] ExprPtr with_coefficient(int coef, ExprPtr product);
+
 // The tree of one term: factors in text order (stable), powers of exponent 0 skipped.
 [[nodiscard]] ExprPtr build_summand(Bases& bases, int coef, const Powers& powers);
 

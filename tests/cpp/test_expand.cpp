@@ -331,5 +331,157 @@ TEST(Expand, LongChainsMatchTheReference) {
     }
 }
 
+// Engine and reference agree on `input`: the same error, or the same text, shape and leaves.
+void expect_engine_matches(const ExprPtr& input, int& errors) {
+    ExprPtr expected;
+    ExprPtr actual;
+    const std::string want = outcome([&] { return expand_simplified_reference(input); }, expected);
+    const std::string got = outcome([&] { return fast::Engine{}.expand(input); }, actual);
+    ASSERT_EQ(got, want) << input->to_string();
+    if (want != "ok") {
+        ++errors;
+        return;
+    }
+    ASSERT_EQ(actual->to_string(), expected->to_string());
+    std::unordered_set<const Expr*> nodes;
+    collect_nodes(input, nodes);
+    expect_same_nodes(expected, actual, nodes);
+}
+
+// Polynomials in variables named by a letter and digits, where products take packed exponents:
+// equal names as one shared node or as separate nodes, powers and squares of sums, repeated
+// subtrees (a value times itself), coefficients near the 32-bit ends, and now and then a base
+// that is not such a variable, so that values pass between the packed and the general paths.
+class PolyMaker {
+public:
+    PolyMaker(unsigned seed, bool big) : rng_(seed), big_(big) {
+        for (const char* name : kNames) {
+            shared_.push_back(v(name));
+        }
+    }
+
+    ExprPtr make(int depth) {
+        if (!made_.empty() && pick(6) == 0) {
+            return made_[pick(static_cast<int>(made_.size()))];
+        }
+        ExprPtr e = depth <= 0 ? leaf() : inner(depth);
+        made_.push_back(e);
+        return e;
+    }
+
+private:
+    static constexpr const char* kNames[] = {"x", "y", "z", "a1", "b12", "x1", "x10", "X", "a"};
+
+    int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
+
+    ExprPtr variable() {
+        const int k = pick(static_cast<int>(std::size(kNames)));
+        return pick(4) == 0 ? v(kNames[k]) : shared_[static_cast<std::size_t>(k)];
+    }
+
+    ExprPtr number() {
+        if (big_ && pick(3) == 0) {
+            static constexpr int kBig[] = {46341, -46340, 65536, 2147483647, -2147483647 - 1};
+            return i(kBig[pick(5)]);
+        }
+        return i(pick(9) - 4);
+    }
+
+    ExprPtr leaf() {
+        switch (pick(12)) {
+        case 0: return number();
+        case 1: return pick(2) == 0 ? e() : v("e");
+        case 2: return pick(2) == 0 ? v("\\alpha") : pow(variable(), i(-1));
+        default: return variable();
+        }
+    }
+
+    ExprPtr inner(int depth) {
+        switch (pick(8)) {
+        case 0: return neg(make(depth - 1));
+        case 1:
+        case 2: return add(make(depth - 1), make(depth - 1));
+        case 3:
+        case 4: return mul(make(depth - 1), make(depth - 1));
+        case 5: {
+            const ExprPtr twice = make(depth - 1);
+            return mul(twice, twice);
+        }
+        default: return pow(make(depth - 1), big_ && pick(4) == 0 ? i(30) : i(pick(6)));
+        }
+    }
+
+    std::mt19937 rng_;
+    bool big_;
+    std::vector<ExprPtr> shared_;
+    std::vector<ExprPtr> made_;
+};
+
+TEST(Expand, PlainVariablePolynomialsMatchTheReference) {
+    int errors = 0;
+    for (unsigned seed = 1; seed <= 3000; ++seed) {
+        PolyMaker maker(seed, seed > 2000);
+        const ExprPtr input = maker.make(static_cast<int>(seed % 4) + 2);
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        expect_engine_matches(input, errors);
+        if (HasFatalFailure()) {
+            return;
+        }
+    }
+    EXPECT_GT(errors, 20);  // the big coefficients do reach the overflow checks
+}
+
+// Fixed shapes at the edges of the packed path: exponent sums that need wide fields or more
+// than one word, many variables, collected coefficients at the 32-bit ends (products checked
+// pairwise, sums only once collected), and operands holding separate nodes of one name.
+TEST(Expand, PackedProductEdgesMatchTheReference) {
+    const auto sum_of = [](const std::vector<ExprPtr>& terms) {
+        ExprPtr s = terms.front();
+        for (std::size_t k = 1; k < terms.size(); ++k) {
+            s = add(s, terms[k]);
+        }
+        return s;
+    };
+    std::vector<ExprPtr> many;
+    std::vector<ExprPtr> wide;
+    for (int k = 0; k < 300; ++k) {
+        (k < 40 ? many : wide).push_back(v("v" + std::to_string(k)));
+    }
+    const ExprPtr x = v("x");
+    const ExprPtr y = v("y");
+    const ExprPtr x_again = v("x");
+    const ExprPtr x1 = v("x1");
+    const ExprPtr inputs[] = {
+        pow(add(x, i(1)), i(33)),
+        pow(add(x, i(1)), i(34)),
+        pow(add(x, i(-1)), i(34)),
+        mul(pow(add(x, i(1)), i(17)), pow(add(x, i(1)), i(17))),
+        pow(add(mul(i(46341), x), y), i(2)),
+        pow(add(mul(i(46340), x), mul(i(46340), y)), i(2)),
+        pow(add(mul(i(32768), x), mul(i(-32768), y)), i(2)),
+        mul(add(mul(i(65536), x), y), add(mul(i(32768), x), mul(i(-65536), y))),
+        mul(add(pow(x, i(1000000)), y), add(pow(x, i(2147483647)), y)),
+        mul(add(pow(x, i(1073741824)), y), add(pow(x, i(1073741823)), y)),
+        mul(add(pow(x, i(1073741824)), y), add(pow(x, i(1073741824)), y)),
+        pow(add(pow(x, i(65535)), pow(y, i(65535))), i(2)),
+        pow(sum_of(many), i(2)),
+        mul(sum_of(many), add(pow(many[3], i(5)), x)),
+        mul(sum_of(many), add(pow(many[0], i(200)), x)),
+        mul(sum_of(wide), add(pow(x, i(3)), sum_of(many))),
+        mul(add(x, y), add(x_again, i(1))),
+        mul(add(x_again, i(1)), add(x, y)),
+        pow(add(add(x, x_again), y), i(3)),
+        pow(add(add(x, x1), add(v("x10"), y)), i(4)),
+        mul(pow(add(x, y), i(3)), add(add(x, e()), v("e"))),
+        add(pow(add(x, y), i(2)), mul(neg(x_again), add(x, mul(i(2), y)))),
+    };
+    int errors = 0;
+    for (const ExprPtr& input : inputs) {
+        SCOPED_TRACE(input->to_string());
+        expect_engine_matches(input, errors);
+    }
+    EXPECT_GE(errors, 4);
+}
+
 }  // namespace
 }  // namespace tavrelo
