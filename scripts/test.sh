@@ -1,7 +1,18 @@
 #!/usr/bin/env bash
-# Sets everything up, then runs the whole test suite: C++ unit tests, then pytest.
+# Sets everything up, then runs the whole test suite: C++ unit tests, then pytest, then (when the
+# benchmark peers are installed, e.g. by scripts/bench.sh) a quick benchmark run as a smoke test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/cpp_tests.sh
 .venv/bin/python -m pytest "$@"
+if .venv/bin/python -c 'import sympy, symengine, flint' 2>/dev/null; then
+    out=$(mktemp -d)
+    if .venv/bin/python benchmarks/run.py --quick --out "$out" >"$out/run.log" 2>&1; then
+        echo "benchmark smoke run: ok ($out)"
+    else
+        cat "$out/run.log"
+        echo "benchmark smoke run: FAILED ($out)" >&2
+        exit 1
+    fi
+fi
