@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import functools
 from collections.abc import Callable
 from dataclasses import dataclass
 
@@ -33,6 +34,7 @@ class Case:
     prepare: Callable[[str], Prepared] | None = None  # None: runs as the C++ program
     nodes: int = 0
     shared: bool = False
+    gc_off: bool = False  # times with Python's cyclic collector switched off
 
 
 EXPANDERS = (TAVRELO, SYMENGINE, SYMPY, FLINT)
@@ -42,17 +44,21 @@ def make_cases(quick: bool) -> list[Case]:
     cases = [_expansion_case(e) for e in polynomials.expansions(quick)]
     nodes = 20_000 if quick else 1_000_000
     label = f"{nodes:,} nodes"
-    for shape, build in (("balanced", trees.build_balanced), ("chain", trees.build_chain)):
-        cases.append(
-            Case(
-                f"B8 {shape}",
-                "B8",
-                f"build a {shape} tree from Python",
-                label,
-                (TAVRELO, SLOTS),
-                prepare=_builder(build, nodes),
+    # With the collector on (as users run) a million live slotted objects pay for its passes;
+    # with it off the figures are the cost per node alone.
+    for gc_off in (False, True):
+        for shape, build in (("balanced", trees.build_balanced), ("chain", trees.build_chain)):
+            cases.append(
+                Case(
+                    f"B8 {shape}" + (", gc off" if gc_off else ""),
+                    "B8",
+                    f"build a {shape} tree from Python" + (", gc off" if gc_off else ""),
+                    label,
+                    (TAVRELO, SLOTS),
+                    prepare=_builder(build, nodes),
+                    gc_off=gc_off,
+                )
             )
-        )
     b3 = next(e for e in polynomials.expansions(quick) if e.workload == "B3")
     cases.append(
         Case(
@@ -65,7 +71,6 @@ def make_cases(quick: bool) -> list[Case]:
             prepare=lambda system: _latex_of_expansion(system, b3),
         )
     )
-    program = trees.random_program(nodes)
     cases.append(
         Case(
             "B9 random",
@@ -73,7 +78,7 @@ def make_cases(quick: bool) -> list[Case]:
             "LaTeX of a random tree",
             label,
             (TAVRELO, SYMENGINE),
-            prepare=lambda system: _latex_of_program(system, program),
+            prepare=lambda system: _latex_of_program(system, _random_program(nodes)),
         )
     )
     for shared in (False, True):
@@ -90,6 +95,12 @@ def make_cases(quick: bool) -> list[Case]:
             )
         )
     return cases
+
+
+@functools.cache
+def _random_program(nodes: int) -> list[tuple[str, int]]:
+    # Made on first use: a child process that measures another case must not pay for it.
+    return trees.random_program(nodes)
 
 
 def _expansion_case(e: polynomials.Expansion) -> Case:

@@ -158,6 +158,9 @@ def machine() -> list[str]:
         f"- Python {platform.python_version()} ({platform.python_implementation()}); "
         f"C++ compiler: {compiler}",
         f"- Packages: {versions}",
+        "- Load average (1, 5, 15 min) when the report was written: "
+        + ", ".join(f"{x:.2f}" for x in os.getloadavg())
+        + f" (other work on the {os.cpu_count()} cores makes the figures noisier)",
     ]
 
 

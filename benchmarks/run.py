@@ -8,20 +8,21 @@ everything up, installs the peers and runs this):
     python benchmarks/run.py --only B3,B5     # some workloads (B8 selects all its cases)
     python benchmarks/run.py --no-memory      # skip the peak-memory processes
 
-Options: --rounds N (timed rounds after the warm-up, default 5; 1 with --quick), --budget S
+Options: --peers LIST (all, none, or some of symengine,sympy,flint,slots), --rounds N (timed rounds after the warm-up, default 5; 1 with --quick), --budget S
 (seconds one system may spend on one case before rounds or calls are cut, default 20),
 --out DIR (where results.md and results.png go), --no-cpp (skip building B10's program).
 
 The workloads are B1-B10 of the benchmark issue. For each case every available system builds the
 same input (untimed), runs it once as a warm-up, then the timed rounds interleave the systems.
-A run that takes longer than --budget/2 on its own is kept as the only round; B1's calls are cut
-to fit the budget and scaled (marked ≈). Peers that are not installed are left out; nothing is
+A system stops repeating rounds once it has spent --budget seconds on a case, and a run that
+takes longer than half the budget on its own is kept as the only round; B1's calls are cut to
+fit the budget and scaled (marked ≈). Peers that are not installed are left out; nothing is
 installed here. SymPy's cache is cleared before each run so that it expands rather than looks up.
 
 Every system must produce the same number of terms (Tavrelo: the summands of the top-level Add
 chain), and in a full run the number the issue gives; otherwise the run fails (exit 1) after
 writing its report. Peak memory is ru_maxrss of a separate process per case and system that only
-builds and runs that case. B10 is a C++ program (CMake target bench_simplify, option
+builds and runs that case (B1's with 100 calls). B10 is a C++ program (CMake target bench_simplify, option
 TAVRELO_BUILD_BENCHMARKS) built into build/bench (Release); it is reported as unavailable when
 the target or CMake is missing.
 """
@@ -35,6 +36,7 @@ import shlex
 import sys
 import tempfile
 import time
+from dataclasses import replace
 from pathlib import Path
 
 import cpp_bench
@@ -42,9 +44,11 @@ import report
 from cases import Case, make_cases
 from child import Launcher
 from results import Cell, Row
-from systems import CPP_REBUILD, SLOTS, TAVRELO, available, load
+from systems import CPP_REBUILD, FLINT, SLOTS, SYMENGINE, SYMPY, TAVRELO, available, load
 
 ROOT = Path(__file__).resolve().parent.parent
+# Repeating a call does not raise the peak: the memory process of B1 makes this many calls.
+MEMORY_CALLS = 100
 
 
 def main(argv: list[str]) -> int:
@@ -56,7 +60,7 @@ def main(argv: list[str]) -> int:
 
 
 def _run(args: argparse.Namespace, argv: list[str], launcher: Launcher) -> int:
-    cases = _select(make_cases(args.quick), args.only)
+    cases = _select(make_cases(args.quick), args.only, args.peers)
     rounds = args.rounds if args.rounds is not None else (1 if args.quick else 5)
     out = Path(args.out) if args.out else (
         Path(tempfile.mkdtemp(prefix="tavrelo-bench-")) if args.quick else ROOT / "benchmarks"
@@ -108,6 +112,8 @@ def _parse(argv: list[str]) -> argparse.Namespace:
     p = argparse.ArgumentParser(description="Benchmarks Tavrelo against its peers.")
     p.add_argument("--quick", action="store_true", help="small sizes, one round (smoke test)")
     p.add_argument("--only", default="", help="comma-separated workloads or cases, e.g. B3,B5")
+    p.add_argument("--peers", default="all",
+                   help="peers to compare with: all, none, or some of symengine,sympy,flint,slots")
     p.add_argument("--rounds", type=int, help="timed rounds after the warm-up")
     p.add_argument("--budget", type=float, default=20.0, help="seconds per system and case")
     p.add_argument("--out", help="directory for results.md and results.png")
@@ -119,11 +125,22 @@ def _parse(argv: list[str]) -> argparse.Namespace:
     return p.parse_args(argv)
 
 
-def _select(cases: list[Case], only: str) -> list[Case]:
+PEER_NAMES = {"symengine": SYMENGINE, "sympy": SYMPY, "flint": FLINT, "slots": SLOTS}
+
+
+def _select(cases: list[Case], only: str, peers: str) -> list[Case]:
     wanted = {w.strip().upper() for w in only.split(",") if w.strip()}
-    if not wanted:
+    if wanted:
+        cases = [c for c in cases if c.workload.upper() in wanted or c.id.upper() in wanted]
+    names = {p.strip().lower() for p in peers.split(",") if p.strip()}
+    if "all" in names:
         return cases
-    return [c for c in cases if c.workload.upper() in wanted or c.id.upper() in wanted]
+    unknown = names - set(PEER_NAMES) - {"none"}
+    if unknown:
+        raise SystemExit(f"error: unknown peers {sorted(unknown)}; choose from {sorted(PEER_NAMES)}")
+    # The C++ rebuild runs inside B10's own program and stays with it.
+    chosen = {TAVRELO, CPP_REBUILD} | {PEER_NAMES[n] for n in names if n in PEER_NAMES}
+    return [replace(c, systems=tuple(s for s in c.systems if s in chosen)) for c in cases]
 
 
 def _missing_peers(cases: list[Case]) -> list[str]:
@@ -147,11 +164,11 @@ def _time_python(case: Case, rounds: int, budget: float) -> Row:
             prepared[system] = case.prepare(system)
         except Exception as exc:  # a system failing its input is reported, not fatal
             cell.error = f"{type(exc).__name__}: {exc}"
-    plan: dict[str, tuple[int, int]] = {}  # system -> (calls per round, rounds)
+    calls_of: dict[str, int] = {}  # systems still to time, with their calls per round
     for system, p in prepared.items():
         cell = row.cells[system]
         try:
-            probe, result = _timed(lambda: p.run(1))
+            probe, result = _timed(lambda: p.run(1), case.gc_off)
             if p.terms_of_result is not None:
                 cell.terms = p.terms_of_result(result)
             else:
@@ -160,30 +177,41 @@ def _time_python(case: Case, rounds: int, budget: float) -> Row:
         except Exception as exc:
             cell.error = f"{type(exc).__name__}: {exc}"
             continue
-        probe = max(probe, 1e-9)
         calls = case.reps
+        if calls > 1:  # one call is a poor guess of the per-call cost: time a few more
+            few = min(calls, 20)
+            probe = _timed(lambda: p.run(few), case.gc_off)[0] / few
+        probe = max(probe, 1e-9)
         if calls > 1 and probe * calls > budget:
             calls = max(1, int(budget / probe))
             cell.extrapolated_from = calls
         if case.reps == 1 and probe >= budget / 2:
             cell.samples.append(probe)  # too slow to repeat: the warm-up is the round
             continue
-        plan[system] = (calls, max(1, min(rounds, int(budget / (probe * calls)))))
-    for r in range(rounds):
-        for system, (calls, n) in plan.items():
-            if r >= n:
+        calls_of[system] = calls
+    # Rounds interleave the systems; a system stops early once it has spent its budget.
+    spent = dict.fromkeys(calls_of, 0.0)
+    for _ in range(rounds):
+        for system, calls in calls_of.items():
+            if spent[system] >= budget:
                 continue
-            elapsed, result = _timed(lambda: prepared[system].run(calls))
+            elapsed, result = _timed(lambda: prepared[system].run(calls), case.gc_off)
             del result
+            spent[system] += elapsed
             row.cells[system].samples.append(elapsed * case.reps / calls)
     return row
 
 
-def _timed(work):  # type: ignore[no-untyped-def]
+def _timed(work, gc_off: bool = False):  # type: ignore[no-untyped-def]
     gc.collect()
-    start = time.perf_counter()
-    result = work()
-    return time.perf_counter() - start, result
+    if gc_off:
+        gc.disable()
+    try:
+        start = time.perf_counter()
+        result = work()
+        return time.perf_counter() - start, result
+    finally:
+        gc.enable()
 
 
 def _measure_memory(row: Row, quick: bool, launcher: Launcher) -> None:
@@ -191,7 +219,7 @@ def _measure_memory(row: Row, quick: bool, launcher: Launcher) -> None:
         if cell.error or not cell.samples:
             continue
         cmd = [sys.executable, str(Path(__file__).resolve()), "--child", row.case.id,
-               "--system", system, "--reps", str(cell.extrapolated_from or row.case.reps)]
+               "--system", system, "--reps", str(min(row.case.reps, MEMORY_CALLS))]
         if quick:
             cmd.append("--quick")
         done = launcher.run(cmd)
