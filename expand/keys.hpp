@@ -1,0 +1,53 @@
+// Like-term keys of monomials: the text of the monomial rebuilt with coefficient 1, computed
+// once per distinct monomial (and without building nodes in the common case), interned to ids.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "expand/bases.hpp"
+#include "expand/poly.hpp"
+
+namespace tavrelo::fast {
+
+class Keys {
+public:
+    static constexpr std::uint32_t kOne = 0;  // the key of the constant term, "1"
+
+    explicit Keys(Bases& bases);
+
+    // The key id of `powers`; zero exponents do not count.
+    [[nodiscard]] std::uint32_t key_of(const Powers& powers);
+    [[nodiscard]] const std::string& text(std::uint32_t key) const { return texts_[key]; }
+    // Output order: descending bytes, "1" last.
+    [[nodiscard]] bool before(std::uint32_t a, std::uint32_t b) const;
+
+    [[nodiscard]] std::uint32_t count() const { return static_cast<std::uint32_t>(texts_.size()); }
+
+private:
+    std::string render(const std::vector<const Power*>& by_text);
+    std::uint32_t intern(std::string text);
+
+    struct ViewHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const noexcept {
+            return std::hash<std::string_view>{}(s);
+        }
+    };
+
+    Bases& bases_;
+    std::deque<std::string> texts_;
+    std::unordered_map<std::string_view, std::uint32_t> id_of_text_;
+    std::unordered_map<std::string, std::uint32_t, ViewHash, std::equal_to<>> by_monomial_;
+    std::vector<std::pair<std::uint32_t, const Power*>> live_;
+    std::string packed_;
+};
+
+// The tree of one term: factors in text order (stable), powers of exponent 0 skipped.
+[[nodiscard]] ExprPtr build_summand(Bases& bases, int coef, const Powers& powers);
+
+}  // namespace tavrelo::fast
