@@ -225,7 +225,7 @@ def chart(rows: list[Row], path: Path) -> str | None:
         SLOTS: "tab:purple",
         CPP_REBUILD: "tab:red",
     }
-    fig, ax = plt.subplots(figsize=(13, 5.5))
+    fig, ax = plt.subplots(figsize=(14, 5.5))
     width = 0.8 / 3
     labelled: set[str] = set()
     target_labelled = False
@@ -250,7 +250,9 @@ def chart(rows: list[Row], path: Path) -> str | None:
     ax.set_xticks(range(len(rows)), [r.case.id for r in rows], rotation=30, ha="right")
     ax.set_ylabel("peer time / Tavrelo time (log; above 1: Tavrelo faster)")
     ax.set_title("Tavrelo against its peers")
-    ax.legend(loc="upper left", fontsize="small", ncols=3)
+    ax.legend(loc="upper left", bbox_to_anchor=(1.01, 1.0), fontsize="small")
+    low, high = ax.get_ylim()
+    ax.set_ylim(low, high * 3)  # room for the value labels
     ax.grid(axis="y", which="major", alpha=0.3)
     fig.tight_layout()
     fig.savefig(path, dpi=110)
