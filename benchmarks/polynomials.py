@@ -42,7 +42,7 @@ def product(*parts: Product) -> Product:
     return Product(tuple(f for p in parts for f in p.factors))
 
 
-# --- Tavrelo -------------------------------------------------------------------------------------
+# --- Tavrelo ---------------------------------------------------------------------------------
 
 
 def tavrelo_input(p: Product) -> object:
@@ -91,7 +91,7 @@ def symbolic_input(system: str, p: Product) -> object:
     return functools.reduce(operator.mul, (raised(t, n) for t, n in p.factors))
 
 
-# --- python-flint ----------------------------------------------------------------------------------
+# --- python-flint ---------------------------------------------------------------------------
 
 
 def flint_bases(p: Product) -> list[tuple[object, int]]:
@@ -113,7 +113,7 @@ def flint_expand(bases: list[tuple[object, int]]) -> object:
     return functools.reduce(operator.mul, (b**n if n != 1 else b for b, n in bases))
 
 
-# --- the workloads ---------------------------------------------------------------------------------
+# --- the workloads ---------------------------------------------------------------------------
 
 
 def sum_of(*names: str, constant: int = 1) -> list[Monomial]:

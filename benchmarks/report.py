@@ -89,9 +89,8 @@ def target_table(rows: list[Row]) -> str:
         for t in targets(row.case):
             got = row.ratio(t.peer)
             met = "—" if got is None else ("yes" if got >= t.minimum else "**no**")
-            lines.append(
-                f"| {row.case.id} | {t.text} | ≥ {t.minimum:.3g} | {ratio(got) or '—'} | {met} |"
-            )
+            measured = ratio(got) or "—"
+            lines.append(f"| {row.case.id} | {t.text} | ≥ {t.minimum:.3g} | {measured} | {met} |")
     return "\n".join(lines) + "\n"
 
 

@@ -8,9 +8,10 @@ everything up, installs the peers and runs this):
     python benchmarks/run.py --only B3,B5     # some workloads (B8 selects all its cases)
     python benchmarks/run.py --no-memory      # skip the peak-memory processes
 
-Options: --peers LIST (all, none, or some of symengine,sympy,flint,slots), --rounds N (timed rounds after the warm-up, default 5; 1 with --quick), --budget S
-(seconds one system may spend on one case before rounds or calls are cut, default 20),
---out DIR (where results.md and results.png go), --no-cpp (skip building B10's program).
+Options: --peers LIST (all, none, or some of symengine,sympy,flint,slots), --rounds N (timed
+rounds after the warm-up, default 5; 1 with --quick), --budget S (seconds one system may spend
+on one case before rounds or calls are cut, default 20), --out DIR (where results.md and
+results.png go), --no-cpp (skip building B10's program).
 
 The workloads are B1-B10 of the benchmark issue. For each case every available system builds the
 same input (untimed), runs it once as a warm-up, then the timed rounds interleave the systems.
@@ -18,13 +19,15 @@ A system stops repeating rounds once it has spent --budget seconds on a case, an
 takes longer than half the budget on its own is kept as the only round; B1's calls are cut to
 fit the budget and scaled (marked ≈). Peers that are not installed are left out; nothing is
 installed here. SymPy's cache is cleared before each run so that it expands rather than looks up.
+B8 is timed with Python's cyclic collector on (as programs run: a million live slotted objects
+pay for its passes) and off (the cost per node alone).
 
 Every system must produce the same number of terms (Tavrelo: the summands of the top-level Add
 chain), and in a full run the number the issue gives; otherwise the run fails (exit 1) after
 writing its report. Peak memory is ru_maxrss of a separate process per case and system that only
-builds and runs that case (B1's with 100 calls). B10 is a C++ program (CMake target bench_simplify, option
-TAVRELO_BUILD_BENCHMARKS) built into build/bench (Release); it is reported as unavailable when
-the target or CMake is missing.
+builds and runs that case (B1's with 100 calls). B10 is a C++ program (CMake target
+bench_simplify, option TAVRELO_BUILD_BENCHMARKS) built into build/bench (Release); it is
+reported as unavailable when the target or CMake is missing.
 """
 
 from __future__ import annotations
@@ -67,7 +70,8 @@ def _run(args: argparse.Namespace, argv: list[str], launcher: Launcher) -> int:
     )
     out.mkdir(parents=True, exist_ok=True)
     if not available(TAVRELO):
-        print("error: the tavrelo package is not importable (run scripts/setup.sh)", file=sys.stderr)
+        print("error: the tavrelo package is not importable (run scripts/setup.sh)",
+              file=sys.stderr)
         return 2
     notes = [f"not installed, left out: {s}" for s in _missing_peers(cases)]
 
@@ -137,7 +141,8 @@ def _select(cases: list[Case], only: str, peers: str) -> list[Case]:
         return cases
     unknown = names - set(PEER_NAMES) - {"none"}
     if unknown:
-        raise SystemExit(f"error: unknown peers {sorted(unknown)}; choose from {sorted(PEER_NAMES)}")
+        known = ", ".join(sorted(PEER_NAMES))
+        raise SystemExit(f"error: unknown peers {sorted(unknown)}; choose from {known}")
     # The C++ rebuild runs inside B10's own program and stays with it.
     chosen = {TAVRELO, CPP_REBUILD} | {PEER_NAMES[n] for n in names if n in PEER_NAMES}
     return [replace(c, systems=tuple(s for s in c.systems if s in chosen)) for c in cases]

@@ -8,6 +8,7 @@ from __future__ import annotations
 
 import subprocess
 import sys
+from collections.abc import Callable
 from pathlib import Path
 
 import pytest
@@ -49,7 +50,7 @@ def test_random_tree_has_the_requested_size(nodes: int) -> None:
 
 @pytest.mark.parametrize("build", [trees.build_balanced, trees.build_chain])
 @pytest.mark.parametrize("nodes", [1, 7, 1001])
-def test_b8_trees_have_the_requested_size(build, nodes: int) -> None:  # type: ignore[no-untyped-def]
+def test_b8_trees_have_the_requested_size(build: Callable[[str, int], object], nodes: int) -> None:
     assert _count_nodes(build(TAVRELO, nodes)) == nodes
 
 
@@ -80,3 +81,40 @@ def test_quick_run_alone_writes_its_report(tmp_path: Path) -> None:
     assert "error" not in report
     # B1 is the only case whose term count is fixed in quick mode: (x+1)^33 has 34 terms.
     assert "| B1 | expand (x+1)^33, 200 calls | 34 |" in report
+
+
+def test_child_peak_memory_is_its_own_not_its_parents() -> None:
+    # Linux carries the pre-exec high-water mark into ru_maxrss; the launcher, forked while this
+    # process is small, keeps a big parent from inflating every child's figure.
+    from child import Launcher
+
+    with Launcher() as launcher:
+        ballast = bytearray(400 * 2**20)
+        ballast[::4096] = b"\1" * len(ballast[::4096])  # touch every page
+        touch = "x = bytearray(60 * 2**20); x[::4096] = b'1' * len(x[::4096])"
+        small = launcher.run([sys.executable, "-c", touch])
+        del ballast
+    assert small.returncode == 0, small.stderr
+    assert 60 * 1024 <= small.maxrss_kib < 300 * 1024
+
+
+@pytest.mark.parametrize(
+    ("counts", "expected", "problem"),
+    [
+        ({"Tavrelo": 34, "SymEngine": 34}, 34, False),
+        ({"Tavrelo": 34, "SymEngine": 34}, None, False),
+        ({"Tavrelo": 1, "SymEngine": 34}, None, True),
+        ({"Tavrelo": 33, "SymEngine": 33}, 34, True),
+        ({"Tavrelo": 34}, 34, False),
+    ],
+)
+def test_term_counts_must_agree(
+    counts: dict[str, int], expected: int | None, problem: bool
+) -> None:
+    from cases import Case
+    from results import Cell, Row
+
+    row = Row(Case("B1", "B1", "", "", tuple(counts), expected_terms=expected))
+    for system, n in counts.items():
+        row.cells[system] = Cell(terms=n)
+    assert (row.term_problem() is not None) == problem
