@@ -19,6 +19,10 @@ A system stops repeating rounds once it has spent --budget seconds on a case, an
 takes longer than half the budget on its own is kept as the only round; B1's calls are cut to
 fit the budget and scaled (marked ≈). Peers that are not installed are left out; nothing is
 installed here. SymPy's cache is cleared before each run so that it expands rather than looks up.
+Profiling one case: `--child CASE [--system NAME] [--reps N]` builds and runs it once, untimed,
+e.g. under `valgrind --tool=callgrind --toggle-collect='tavrelo::expand(*'` or `perf record -g`
+(with PYTHONPATH pointing at a RelWithDebInfo build of the module for symbols).
+
 B8 is timed with Python's cyclic collector on (as programs run: a million live slotted objects
 pay for its passes) and off (the cost per node alone).
 
@@ -123,9 +127,10 @@ def _parse(argv: list[str]) -> argparse.Namespace:
     p.add_argument("--out", help="directory for results.md and results.png")
     p.add_argument("--no-memory", action="store_true", help="skip the peak-memory processes")
     p.add_argument("--no-cpp", action="store_true", help="do not build or run B10's program")
-    p.add_argument("--child", help=argparse.SUPPRESS)  # case id run alone, for its peak memory
-    p.add_argument("--system", help=argparse.SUPPRESS)
-    p.add_argument("--reps", type=int, help=argparse.SUPPRESS)
+    p.add_argument("--child", metavar="CASE",
+                   help="run one case once in one system, untimed (memory runs, profilers)")
+    p.add_argument("--system", default=TAVRELO, help="the system of --child (default Tavrelo)")
+    p.add_argument("--reps", type=int, help="calls made by --child (B1: 10,000)")
     return p.parse_args(argv)
 
 
@@ -253,8 +258,12 @@ def _child(args: argparse.Namespace) -> int:
     """Builds and runs one case in one system, so that the parent can read its peak memory."""
     if args.child == "import":
         return 0 if args.system == SLOTS or load(args.system) is not None else 1
-    case = next(c for c in make_cases(args.quick) if c.id == args.child)
-    assert case.prepare is not None
+    runnable = {c.id: c for c in make_cases(args.quick) if c.prepare is not None}
+    case = runnable.get(args.child)
+    if case is None or case.prepare is None:
+        known = ", ".join(runnable)
+        print(f"error: no case {args.child!r} runs from Python; cases: {known}", file=sys.stderr)
+        return 2
     result = case.prepare(args.system).run(args.reps or case.reps)
     print(json.dumps({"case": case.id, "system": args.system, "ok": result is not None}))
     return 0
