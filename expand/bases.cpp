@@ -1,6 +1,8 @@
 #include "expand/bases.hpp"
 
+#include <algorithm>
 #include <functional>
+#include <numeric>
 #include <utility>
 
 namespace tavrelo::fast {
@@ -133,6 +135,26 @@ std::uint32_t Bases::assign_group(std::uint32_t id) {
     }
     group_of_id_[id] = g;
     return g;
+}
+
+bool Bases::ranked() {
+    constexpr std::size_t kMostRanked = 256;
+    const std::size_t groups = group_texts_.size();
+    if (groups > kMostRanked) {
+        return false;
+    }
+    if (rank_of_group_.size() != groups) {
+        std::vector<std::uint32_t> order(groups);
+        std::iota(order.begin(), order.end(), 0u);
+        std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+            return group_texts_[a] > group_texts_[b];
+        });
+        rank_of_group_.assign(groups, 0);
+        for (std::size_t r = 0; r < groups; ++r) {
+            rank_of_group_[order[r]] = static_cast<std::uint32_t>(r);
+        }
+    }
+    return true;
 }
 
 }  // namespace tavrelo::fast

@@ -33,6 +33,11 @@ public:
         return group_texts_[group];
     }
     [[nodiscard]] const std::string& text(std::uint32_t id) { return group_texts_[group(id)]; }
+    // True when every group has a rank: its place in descending text order (0 first). Ranks are
+    // kept only while there are few groups, so that keeping them fresh stays cheap.
+    [[nodiscard]] bool ranked();
+    [[nodiscard]] std::uint32_t rank(std::uint32_t group) const { return rank_of_group_[group]; }
+
     // A node of the structure `id`, for the properties that depend on its shape.
     [[nodiscard]] const Expr& representative(std::uint32_t id) const {
         return *nodes_[first_handle_of_id_[id]];
@@ -55,6 +60,7 @@ private:
     std::vector<std::uint32_t> group_of_id_;
 
     std::deque<std::string> group_texts_;
+    std::vector<std::uint32_t> rank_of_group_;
     std::unordered_map<std::string_view, std::uint32_t> group_of_text_;
 };
 

@@ -69,13 +69,15 @@ bool Keys::before(std::uint32_t a, std::uint32_t b) const {
 }
 
 std::uint32_t Keys::intern(std::string text) {
-    const auto found = id_of_text_.find(text);
-    if (found != id_of_text_.end()) {
-        return found->second;
+    const std::uint64_t h = std::hash<std::string_view>{}(text)*0x9E3779B97F4A7C15ull;
+    const std::uint32_t found =
+        text_index_.find(h, [&](std::uint32_t id) { return texts_[id] == text; });
+    if (found != FlatIndex::kAbsent) {
+        return found;
     }
     const auto id = static_cast<std::uint32_t>(texts_.size());
     texts_.push_back(std::move(text));
-    id_of_text_.emplace(texts_.back(), id);
+    text_index_.insert(h, id);
     return id;
 }
 
@@ -89,7 +91,14 @@ std::uint32_t Keys::key_of(const Powers& powers) {
     if (live_.empty()) {
         return kOne;
     }
-    // Canonical form: grouped by text, equal texts in list order (the order the text sort keeps).
+    // Canonical form: equal texts stay in list order (the order the text sort keeps), which is
+    // all the key depends on. With ranks, the canonical form is the text order itself.
+    const bool ranked = bases_.ranked();
+    if (ranked) {
+        for (auto& [order, p] : live_) {
+            order = bases_.rank(order);
+        }
+    }
     for (std::size_t i = 1; i < live_.size(); ++i) {
         for (std::size_t j = i; j > 0 && live_[j - 1].first > live_[j].first; --j) {
             std::swap(live_[j - 1], live_[j]);
@@ -97,25 +106,41 @@ std::uint32_t Keys::key_of(const Powers& powers) {
     }
     packed_.clear();
     for (const auto& [group, p] : live_) {
-        char bytes[8];
-        std::memcpy(bytes, &p->id, 4);
-        std::memcpy(bytes + 4, &p->exp, 4);
-        packed_.append(bytes, sizeof bytes);
+        packed_.push_back(p->id);
+        packed_.push_back(static_cast<std::uint32_t>(p->exp));
     }
-    const auto cached = by_monomial_.find(std::string_view(packed_));
-    if (cached != by_monomial_.end()) {
-        return cached->second;
-    }
-    std::vector<const Power*> by_text;
-    by_text.reserve(live_.size());
-    for (const auto& [group, p] : live_) {
-        by_text.push_back(p);
-    }
-    std::stable_sort(by_text.begin(), by_text.end(), [&](const Power* a, const Power* b) {
-        return bases_.text(a->id) > bases_.text(b->id);
+    const std::uint64_t h = hash_words(packed_.data(), packed_.size());
+    const std::uint32_t known = monomial_index_.find(h, [&](std::uint32_t m) {
+        const Monomial& mono = monomials_[m];
+        return mono.length == packed_.size() &&
+               std::memcmp(&words_[mono.offset], packed_.data(), 4 * packed_.size()) == 0;
     });
-    const std::uint32_t key = intern(render(by_text));
-    by_monomial_.emplace(packed_, key);
+    if (known != FlatIndex::kAbsent) {
+        return monomials_[known].key;
+    }
+    by_text_.clear();
+    for (const auto& [group, p] : live_) {
+        by_text_.push_back(p);
+    }
+    const auto later_text = [&](const Power* a, const Power* b) {
+        return bases_.text(a->id) > bases_.text(b->id);
+    };
+    if (ranked) {
+        // Already in text order.
+    } else if (by_text_.size() <= 32) {
+        for (std::size_t i = 1; i < by_text_.size(); ++i) {
+            for (std::size_t j = i; j > 0 && later_text(by_text_[j], by_text_[j - 1]); --j) {
+                std::swap(by_text_[j - 1], by_text_[j]);
+            }
+        }
+    } else {
+        std::stable_sort(by_text_.begin(), by_text_.end(), later_text);
+    }
+    const std::uint32_t key = intern(render(by_text_));
+    monomials_.push_back(Monomial{static_cast<std::uint32_t>(words_.size()),
+                                  static_cast<std::uint32_t>(packed_.size()), key});
+    words_.insert(words_.end(), packed_.begin(), packed_.end());
+    monomial_index_.insert(h, static_cast<std::uint32_t>(monomials_.size() - 1));
     return key;
 }
 
@@ -161,8 +186,15 @@ ExprPtr build_summand(Bases& bases, int coef, const Powers& powers) {
             order.emplace_back(&bases.text(p.id), &p);
         }
     }
-    std::stable_sort(order.begin(), order.end(),
-                     [](const auto& a, const auto& b) { return *a.first > *b.first; });
+    if (bases.ranked()) {
+        const auto rank_of = [&](const Power* p) { return bases.rank(bases.group(p->id)); };
+        std::stable_sort(order.begin(), order.end(), [&](const auto& a, const auto& b) {
+            return rank_of(a.second) < rank_of(b.second);
+        });
+    } else {
+        std::stable_sort(order.begin(), order.end(),
+                         [](const auto& a, const auto& b) { return *a.first > *b.first; });
+    }
     ExprPtr product;
     for (const auto& [text, p] : order) {
         const ExprPtr& base = bases.node(p->handle);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "expand/bases.hpp"
+#include "expand/flat_index.hpp"
 #include "expand/poly.hpp"
 
 namespace tavrelo::fast {
@@ -32,19 +33,23 @@ private:
     std::string render(const std::vector<const Power*>& by_text);
     std::uint32_t intern(std::string text);
 
-    struct ViewHash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view s) const noexcept {
-            return std::hash<std::string_view>{}(s);
-        }
+    struct Monomial {
+        std::uint32_t offset;  // into words_
+        std::uint32_t length;
+        std::uint32_t key;
     };
 
     Bases& bases_;
     std::deque<std::string> texts_;
-    std::unordered_map<std::string_view, std::uint32_t> id_of_text_;
-    std::unordered_map<std::string, std::uint32_t, ViewHash, std::equal_to<>> by_monomial_;
+    FlatIndex text_index_;
+    // Canonical monomials (base id and exponent words) already keyed.
+    std::vector<std::uint32_t> words_;
+    std::vector<Monomial> monomials_;
+    FlatIndex monomial_index_;
+
     std::vector<std::pair<std::uint32_t, const Power*>> live_;
-    std::string packed_;
+    std::vector<std::uint32_t> packed_;
+    std::vector<const Power*> by_text_;
 };
 
 // The tree of one term: factors in text order (stable), powers of exponent 0 skipped.

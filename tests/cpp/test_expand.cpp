@@ -175,56 +175,52 @@ private:
     std::vector<ExprPtr> made_;
 };
 
-void collect_nodes(const ExprPtr& e, std::unordered_set<const Expr*>& out) {
-    if (!out.insert(e.get()).second) {
-        return;
+std::vector<const ExprPtr*> children(const Expr& e) {
+    switch (kind_of(e)) {
+    case ExprKind::Neg: return {&as<Neg>(e).operand};
+    case ExprKind::Sqrt: return {&as<Sqrt>(e).operand};
+    case ExprKind::Add: return {&as<Add>(e).left, &as<Add>(e).right};
+    case ExprKind::Mul: return {&as<Mul>(e).left, &as<Mul>(e).right};
+    case ExprKind::Div: return {&as<Div>(e).num, &as<Div>(e).den};
+    case ExprKind::Pow: return {&as<Pow>(e).base, &as<Pow>(e).exp};
+    default: return {};
     }
-    switch (kind_of(*e)) {
-    case ExprKind::Neg: collect_nodes(as<Neg>(*e).operand, out); break;
-    case ExprKind::Sqrt: collect_nodes(as<Sqrt>(*e).operand, out); break;
-    case ExprKind::Add:
-        collect_nodes(as<Add>(*e).left, out), collect_nodes(as<Add>(*e).right, out);
-        break;
-    case ExprKind::Mul:
-        collect_nodes(as<Mul>(*e).left, out), collect_nodes(as<Mul>(*e).right, out);
-        break;
-    case ExprKind::Div:
-        collect_nodes(as<Div>(*e).num, out), collect_nodes(as<Div>(*e).den, out);
-        break;
-    case ExprKind::Pow:
-        collect_nodes(as<Pow>(*e).base, out), collect_nodes(as<Pow>(*e).exp, out);
-        break;
-    default: break;
+}
+
+void collect_nodes(const ExprPtr& root, std::unordered_set<const Expr*>& out) {
+    std::vector<const Expr*> pending{root.get()};
+    while (!pending.empty()) {
+        const Expr* e = pending.back();
+        pending.pop_back();
+        if (out.insert(e).second) {
+            for (const ExprPtr* c : children(*e)) {
+                pending.push_back(c->get());
+            }
+        }
     }
 }
 
 // Same shape, and every node taken from the input is the very same node on both sides.
-void expect_same_nodes(const ExprPtr& a, const ExprPtr& b,
+void expect_same_nodes(const ExprPtr& expected, const ExprPtr& actual,
                        const std::unordered_set<const Expr*>& input) {
-    ASSERT_EQ(input.count(a.get()), input.count(b.get())) << a->to_string();
-    if (input.count(a.get()) != 0) {
-        ASSERT_EQ(a, b) << a->to_string();
-        return;
-    }
-    ASSERT_EQ(a->kind(), b->kind());
-    switch (kind_of(*a)) {
-    case ExprKind::Neg: expect_same_nodes(as<Neg>(*a).operand, as<Neg>(*b).operand, input); break;
-    case ExprKind::Sqrt:
-        expect_same_nodes(as<Sqrt>(*a).operand, as<Sqrt>(*b).operand, input);
-        break;
-    case ExprKind::Add:
-        expect_same_nodes(as<Add>(*a).left, as<Add>(*b).left, input);
-        expect_same_nodes(as<Add>(*a).right, as<Add>(*b).right, input);
-        break;
-    case ExprKind::Mul:
-        expect_same_nodes(as<Mul>(*a).left, as<Mul>(*b).left, input);
-        expect_same_nodes(as<Mul>(*a).right, as<Mul>(*b).right, input);
-        break;
-    case ExprKind::Pow:
-        expect_same_nodes(as<Pow>(*a).base, as<Pow>(*b).base, input);
-        expect_same_nodes(as<Pow>(*a).exp, as<Pow>(*b).exp, input);
-        break;
-    default: EXPECT_TRUE(structurally_equal(*a, *b)); break;
+    std::vector<std::pair<const Expr*, const Expr*>> pending{{expected.get(), actual.get()}};
+    while (!pending.empty()) {
+        const auto [a, b] = pending.back();
+        pending.pop_back();
+        ASSERT_EQ(input.count(a), input.count(b)) << a->to_string();
+        if (input.count(a) != 0) {
+            ASSERT_EQ(a, b) << a->to_string();
+            continue;
+        }
+        ASSERT_EQ(a->kind(), b->kind());
+        const auto ca = children(*a);
+        const auto cb = children(*b);
+        if (ca.empty()) {
+            EXPECT_TRUE(structurally_equal(*a, *b));
+        }
+        for (std::size_t k = 0; k < ca.size(); ++k) {
+            pending.emplace_back(ca[k]->get(), cb[k]->get());
+        }
     }
 }
 
@@ -260,6 +256,23 @@ TEST(Expand, EngineMatchesTheReference) {
         ++compared;
     }
     EXPECT_GT(compared, 2000);
+}
+
+// Past a few hundred distinct base texts the keys are ordered by comparing texts.
+TEST(Expand, ManyBaseTextsMatchTheReference) {
+    ExprPtr wide = v("w0");
+    for (int k = 1; k < 300; ++k) {
+        wide = add(wide, pow(v("w" + std::to_string(k)), i(k % 3 + 1)));
+    }
+    const ExprPtr ties = add(add(v("e"), e()), add(mul(v("e"), pow(e(), i(2))), i(1)));
+    for (const ExprPtr& input : {mul(wide, ties), mul(ties, wide), pow(add(wide, ties), i(2))}) {
+        const ExprPtr expected = expand_simplified_reference(input);
+        const ExprPtr actual = fast::Engine{}.expand(input);
+        ASSERT_EQ(actual->to_string(), expected->to_string());
+        std::unordered_set<const Expr*> nodes;
+        collect_nodes(input, nodes);
+        expect_same_nodes(expected, actual, nodes);
+    }
 }
 
 // Long chains go through the in-place paths (factor index, dead factors, entry table).
