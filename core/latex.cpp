@@ -1,6 +1,7 @@
 // LaTeX text of a tree, written front to back into one buffer with an explicit task stack: the
 // cost is linear in the output and the depth of the tree costs heap, not native stack.
 #include <charconv>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -14,7 +15,7 @@ namespace {
 bool is_ascii_letter(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
 
-// Children that sit side by side in a product need a separator when their texts would run
+// Factors that sit side by side in a product need a separator when their texts would run
 // together: digits into digits ("2 \cdot 3"), or a control word into letters ("\pi x").
 enum class Join : std::uint8_t { None, DigitEnd, ControlWordEnd };
 
@@ -28,7 +29,8 @@ public:
             const auto first = static_cast<unsigned char>(s.front());
             if (pending_ == Join::DigitEnd && is_digit(first)) {
                 append(" \\cdot ");
-            } else if (pending_ == Join::ControlWordEnd && (is_ascii_letter(first) || first >= 0x80)) {
+            } else if (pending_ == Join::ControlWordEnd &&
+                       (is_ascii_letter(first) || first >= 0x80)) {
                 append(" ");
             }
             pending_ = Join::None;
@@ -44,11 +46,29 @@ public:
 
     [[nodiscard]] std::size_t size() const { return out_.size(); }
 
+    // The left factor of a product was written from `start` on; the first byte of the right
+    // factor decides the separator. An empty left factor leaves any separator still awaited by
+    // an enclosing product in force: its right factor begins with whatever this one writes.
+    void left_factor_done(std::size_t start) {
+        if (out_.size() > start) {
+            pending_ = ending_since(start);
+        }
+    }
+
+    // The product that began at `start` is complete. If it wrote anything, a separator still
+    // awaited is its own (its right factor was empty) and lapses; otherwise it belongs to an
+    // enclosing product and stays.
+    void product_done(std::size_t start) {
+        if (out_.size() > start) {
+            pending_ = Join::None;
+        }
+    }
+
+    std::string take() { return std::move(out_); }
+
+private:
     // How the text written since `start` ends, for the separator before the next factor.
     [[nodiscard]] Join ending_since(std::size_t start) const {
-        if (out_.size() <= start) {
-            return Join::None;
-        }
         if (is_digit(static_cast<unsigned char>(out_.back()))) {
             return Join::DigitEnd;
         }
@@ -59,21 +79,6 @@ public:
         return Join::None;
     }
 
-    void await_next_factor(Join ending, std::uint64_t owner) {
-        pending_ = ending;
-        pending_owner_ = owner;
-    }
-
-    // A factor that wrote nothing leaves nothing to separate.
-    void end_factor(std::uint64_t owner) {
-        if (pending_owner_ == owner) {
-            pending_ = Join::None;
-        }
-    }
-
-    std::string take() { return std::move(out_); }
-
-private:
     void append(std::string_view s) {
         const std::size_t old = out_.size();
         out_.append(s);
@@ -89,55 +94,80 @@ private:
     std::string out_;
     std::size_t letter_run_start_ = 0;  // where the trailing run of ASCII letters begins
     Join pending_ = Join::None;
-    std::uint64_t pending_owner_ = 0;
 };
 
 enum class Op : std::uint8_t {
     Node,        // render `node`, in parentheses when its precedence is below `min_prec`
     Literal,     // write `text`
     AddRight,    // the right-hand part of the sum `node`
-    FactorDone,  // the left factor of product number `owner` is written
-    ProductDone  // the right factor of product number `owner` is written
+    MulRight,    // the left factor of the product `node`, begun at `start`, is written
+    ProductDone  // the product begun at `start` is written
 };
 
+// Kept small: a deep tree keeps one pending task per level on the stack.
 struct Task {
     Op op;
-    int min_prec = 0;
-    const Expr* node = nullptr;
-    std::string_view text{};
-    std::size_t start = 0;
-    std::uint64_t owner = 0;
+    std::uint8_t min_prec;
+    std::uint32_t length;  // of `text`
+    union {
+        const Expr* node;
+        const char* text;
+    };
+    std::size_t start;
 };
+static_assert(sizeof(Task) <= 24);
+
+Task node_task(const Expr* n, int min_prec, Op op = Op::Node, std::size_t start = 0) {
+    Task t;
+    t.op = op;
+    t.min_prec = static_cast<std::uint8_t>(min_prec);
+    t.length = 0;
+    t.node = n;
+    t.start = start;
+    return t;
+}
+
+Task literal_task(std::string_view s) {
+    Task t = node_task(nullptr, 0, Op::Literal);
+    t.length = static_cast<std::uint32_t>(s.size());
+    t.text = s.data();
+    return t;
+}
+
+Task position_task(Op op, const Expr* n, std::size_t start) { return node_task(n, 0, op, start); }
 
 class Renderer {
 public:
+    explicit Renderer(std::vector<Task>& tasks) : tasks_(tasks) { tasks_.clear(); }
+
     std::string run(const Expr& root) {
-        tasks_.push_back(node(&root, 0));
+        tasks_.push_back(node_task(&root, 0));
         while (!tasks_.empty()) {
             const Task t = tasks_.back();
             tasks_.pop_back();
             switch (t.op) {
             case Op::Node: render(*t.node, t.min_prec); break;
-            case Op::Literal: w_.put(t.text); break;
+            case Op::Literal: w_.put(std::string_view(t.text, t.length)); break;
             case Op::AddRight: add_right(as<Add>(*t.node)); break;
-            case Op::FactorDone: w_.await_next_factor(w_.ending_since(t.start), t.owner); break;
-            case Op::ProductDone: w_.end_factor(t.owner); break;
+            case Op::MulRight:
+                w_.left_factor_done(t.start);
+                later(position_task(Op::ProductDone, nullptr, t.start));
+                later(node_task(as<Mul>(*t.node).right.get(), 3));
+                break;
+            case Op::ProductDone: w_.product_done(t.start); break;
             }
         }
         return w_.take();
     }
 
 private:
-    static Task node(const Expr* n, int min_prec) { return Task{Op::Node, min_prec, n}; }
-    static Task literal(std::string_view s) { return Task{Op::Literal, 0, nullptr, s}; }
-
     // Tasks run last-in first-out: push the pieces of a node's text in reverse.
-    void later(Task t) { tasks_.push_back(t); }
+    void later(const Task& t) { tasks_.push_back(t); }
 
     void render(const Expr& e, int min_prec) {
         if (e.precedence() < min_prec) {
             w_.put("\\left(");
-            later(literal("\\right)"));
+            later(literal_task("\\right)"));
         }
         switch (kind_of(e)) {
         case ExprKind::Int: w_.put_int(as<Int>(e).value); break;
@@ -145,19 +175,19 @@ private:
         case ExprKind::Rational: rational(as<Rational>(e)); break;
         case ExprKind::Neg:
             w_.put("-");
-            later(node(as<Neg>(e).operand.get(), 2));
+            later(node_task(as<Neg>(e).operand.get(), 2));
             break;
         case ExprKind::Add:
-            later(Task{Op::AddRight, 0, &e});
-            later(node(as<Add>(e).left.get(), 0));
+            later(position_task(Op::AddRight, &e, 0));
+            later(node_task(as<Add>(e).left.get(), 0));
             break;
         case ExprKind::Mul: mul(as<Mul>(e)); break;
         case ExprKind::Div:
             w_.put("\\frac{");
-            later(literal("}"));
-            later(node(as<Div>(e).den.get(), 0));
-            later(literal("}{"));
-            later(node(as<Div>(e).num.get(), 0));
+            later(literal_task("}"));
+            later(node_task(as<Div>(e).den.get(), 0));
+            later(literal_task("}{"));
+            later(node_task(as<Div>(e).num.get(), 0));
             break;
         case ExprKind::Pow: pow(as<Pow>(e)); break;
         case ExprKind::Sqrt: wrapped("\\sqrt{", as<Sqrt>(e).operand, "}"); break;
@@ -173,8 +203,8 @@ private:
 
     void wrapped(std::string_view open, const ExprPtr& operand, std::string_view close) {
         w_.put(open);
-        later(literal(close));
-        later(node(operand.get(), 0));
+        later(literal_task(close));
+        later(node_task(operand.get(), 0));
     }
 
     void rational(const Rational& r) {
@@ -202,7 +232,7 @@ private:
         switch (kind_of(r)) {
         case ExprKind::Neg:
             w_.put(" - ");
-            later(node(as<Neg>(r).operand.get(), 2));
+            later(node_task(as<Neg>(r).operand.get(), 2));
             return;
         case ExprKind::Int:
             if (as<Int>(r).value < 0) {
@@ -226,7 +256,7 @@ private:
         default: break;
         }
         w_.put(" + ");
-        later(node(&r, 0));
+        later(node_task(&r, 0));
     }
 
     static bool is_int(const Expr& e, int v) {
@@ -238,21 +268,18 @@ private:
         const Expr& r = *m.right;
         if (is_int(l, -1)) {
             w_.put("-");
-            later(node(&r, 3));
+            later(node_task(&r, 3));
         } else if (is_int(l, 1)) {
-            later(node(&r, 3));
+            later(node_task(&r, 3));
         } else if (is_int(r, 1)) {
-            later(node(&l, 3));
+            later(node_task(&l, 3));
         } else if (l.is_number() && r.is_number()) {
-            later(node(&r, 3));
-            later(literal(" \\cdot "));
-            later(node(&l, 3));
+            later(node_task(&r, 3));
+            later(literal_task(" \\cdot "));
+            later(node_task(&l, 3));
         } else {
-            const std::uint64_t owner = ++products_;
-            later(Task{Op::ProductDone, 0, nullptr, {}, 0, owner});
-            later(node(&r, 3));
-            later(Task{Op::FactorDone, 0, nullptr, {}, w_.size(), owner});
-            later(node(&l, 3));
+            later(position_task(Op::MulRight, &m, w_.size()));
+            later(node_task(&l, 3));
         }
     }
 
@@ -261,23 +288,33 @@ private:
         const bool wrap = b.precedence() < 4 || kind_of(b) == ExprKind::Pow ||
                           (kind_of(b) == ExprKind::Int && as<Int>(b).value < 0) ||
                           (kind_of(b) == ExprKind::Rational && as<Rational>(b).num < 0);
-        later(literal("}"));
-        later(node(p.exp.get(), 0));
-        later(literal("^{"));
+        later(literal_task("}"));
+        later(node_task(p.exp.get(), 0));
+        later(literal_task("^{"));
         if (wrap) {
             w_.put("\\left(");
-            later(literal("\\right)"));
+            later(literal_task("\\right)"));
         }
-        later(node(&b, 0));
+        later(node_task(&b, 0));
     }
 
     Writer w_;
-    std::vector<Task> tasks_;
-    std::uint64_t products_ = 0;
+    std::vector<Task>& tasks_;
 };
+
+// A stack that a deep tree grew is not kept for the rest of the thread's life.
+constexpr std::size_t kKeptTasks = 4096;
 
 }  // namespace
 
-std::string render_latex(const Expr& root) { return Renderer{}.run(root); }
+std::string render_latex(const Expr& root) {
+    // Reused between calls on a thread: the expander renders many small terms.
+    thread_local std::vector<Task> tasks;
+    std::string text = Renderer(tasks).run(root);
+    if (tasks.capacity() > kKeptTasks) {
+        tasks = std::vector<Task>();
+    }
+    return text;
+}
 
 }  // namespace tavrelo
