@@ -42,6 +42,9 @@ public:
     [[nodiscard]] const Expr& representative(std::uint32_t id) const {
         return *nodes_[first_handle_of_id_[id]];
     }
+    [[nodiscard]] std::uint32_t representative_handle(std::uint32_t id) const {
+        return first_handle_of_id_[id];
+    }
 
 private:
     static constexpr std::uint32_t kUnknown = 0xFFFFFFFFu;

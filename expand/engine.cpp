@@ -532,6 +532,9 @@ PolyRef Engine::multiply(PolyRef p, PolyRef q) {
         merge_into_scratch(left.front(), right.front(), indexed);
         return single(coef, scratch_);
     }
+    if (multiply_ranked(left, right)) {
+        return finish_collection();
+    }
     begin_collection();
     for (const Summand& a : left) {
         const bool indexed = a.powers.size() >= kIndexFrom;
@@ -550,6 +553,120 @@ PolyRef Engine::multiply(PolyRef p, PolyRef q) {
         }
     }
     return finish_collection();
+}
+
+void Engine::accumulate_pair(std::uint32_t key, int coef, const Summand& a, const Summand& b) {
+    if (key < slot_.size() && stamp_[key] == session_) {
+        sums_[slot_[key]] += coef;
+        return;
+    }
+    merge_into_scratch(a, b, false);  // the first pair of a key gives the entry its factors
+    accumulate(key, coef, scratch_);
+}
+
+// The pair loop of a product when every base text has a rank: each summand is put in rank order
+// once, so that the canonical form of each product is a linear merge of two sorted lists. Pairs
+// with two bases of equal text, and monomials not keyed yet, take the general route.
+bool Engine::multiply_ranked(std::vector<Summand>& left, std::vector<Summand>& right) {
+    for (const auto* side : {&left, &right}) {
+        for (const Summand& s : *side) {
+            if (s.powers.size() >= kIndexFrom) {
+                return false;
+            }
+            for (const Power& p : s.powers) {
+                (void)bases_.group(p.id);
+            }
+        }
+    }
+    if (!bases_.ranked()) {
+        return false;
+    }
+    // Offsets into ranked_ for every summand of left, then of right; a tie marks equal ranks.
+    ranked_.clear();
+    std::vector<std::uint32_t> start;
+    std::vector<bool> tie;
+    for (const auto* side : {&left, &right}) {
+        for (const Summand& s : *side) {
+            const auto from = static_cast<std::uint32_t>(ranked_.size());
+            start.push_back(from);
+            for (const Power& p : s.powers) {
+                ranked_.push_back(Ranked{bases_.rank(bases_.group(p.id)), p.id, p.exp});
+            }
+            bool equal_ranks = false;
+            for (std::size_t i = from + 1; i < ranked_.size(); ++i) {
+                for (std::size_t j = i; j > from && ranked_[j - 1].rank >= ranked_[j].rank; --j) {
+                    equal_ranks = equal_ranks || ranked_[j - 1].rank == ranked_[j].rank;
+                    if (ranked_[j - 1].rank == ranked_[j].rank) {
+                        break;
+                    }
+                    std::swap(ranked_[j - 1], ranked_[j]);
+                }
+            }
+            tie.push_back(equal_ranks);
+        }
+    }
+    start.push_back(static_cast<std::uint32_t>(ranked_.size()));
+    const std::size_t nl = left.size();
+    begin_collection();
+    for (std::size_t ia = 0; ia < nl; ++ia) {
+        const Summand& a = left[ia];
+        for (std::size_t ib = 0; ib < right.size(); ++ib) {
+            const Summand& b = right[ib];
+            const int coef = checked_mul(a.coef, b.coef);
+            bool general = tie[ia] || tie[nl + ib];
+            canonical_.clear();
+            const auto emit = [&](const Ranked& r, int exp) {
+                if (exp != 0) {
+                    canonical_.push_back(r.id);
+                    canonical_.push_back(static_cast<std::uint32_t>(exp));
+                }
+            };
+            std::size_t i = start[ia];
+            std::size_t j = start[nl + ib];
+            const std::size_t ei = start[ia + 1];
+            const std::size_t ej = start[nl + ib + 1];
+            while (!general && i < ei && j < ej) {
+                const Ranked& x = ranked_[i];
+                const Ranked& y = ranked_[j];
+                if (x.rank < y.rank) {
+                    emit(x, x.exp);
+                    ++i;
+                } else if (y.rank < x.rank) {
+                    emit(y, y.exp);
+                    ++j;
+                } else if (x.id == y.id) {
+                    emit(x, checked_add(x.exp, y.exp));
+                    ++i;
+                    ++j;
+                } else {
+                    general = true;
+                }
+            }
+            if (general) {
+                merge_into_scratch(a, b, false);
+                if (coef != 0) {
+                    accumulate(keys_.key_of(scratch_), coef, scratch_);
+                }
+                continue;
+            }
+            for (; i < ei; ++i) {
+                emit(ranked_[i], ranked_[i].exp);
+            }
+            for (; j < ej; ++j) {
+                emit(ranked_[j], ranked_[j].exp);
+            }
+            if (coef == 0) {
+                continue;
+            }
+            std::uint32_t key = Keys::kOne;
+            if (!canonical_.empty()) {
+                key = keys_.key_of_canonical(canonical_,
+                                             hash_words(canonical_.data(), canonical_.size()));
+            }
+            accumulate_pair(key, coef, a, b);
+        }
+    }
+    return true;
 }
 
 void Engine::chain_merge(Poly& p, const Summand& b) {

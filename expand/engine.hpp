@@ -48,6 +48,8 @@ private:
     Summand from_term(const Term& t);
 
     void merge_into_scratch(const Summand& a, const Summand& b, bool indexed);
+    bool multiply_ranked(std::vector<Summand>& left, std::vector<Summand>& right);
+    void accumulate_pair(std::uint32_t key, int coef, const Summand& a, const Summand& b);
     void chain_merge(Poly& p, const Summand& b);
     void absorb(Poly& table, std::vector<Summand>& incoming, bool incoming_first);
 
@@ -66,6 +68,14 @@ private:
     std::vector<Summand> entries_;
 
     Powers scratch_;
+    // Summands as (rank, id, exponent) in rank order, for products that merge canonical forms.
+    struct Ranked {
+        std::uint32_t rank;
+        std::uint32_t id;
+        int exp;
+    };
+    std::vector<Ranked> ranked_;
+    std::vector<std::uint32_t> canonical_;
     std::unordered_map<std::uint32_t, std::uint32_t> index_;
 };
 

@@ -81,6 +81,38 @@ std::uint32_t Keys::intern(std::string text) {
     return id;
 }
 
+std::uint32_t Keys::find_canonical(const std::vector<std::uint32_t>& words,
+                                   std::uint64_t hash) const {
+    const std::uint32_t known = monomial_index_.find(hash, [&](std::uint32_t m) {
+        const Monomial& mono = monomials_[m];
+        return mono.length == words.size() &&
+               std::memcmp(&words_[mono.offset], words.data(), 4 * words.size()) == 0;
+    });
+    return known == FlatIndex::kAbsent ? known : monomials_[known].key;
+}
+
+std::uint32_t Keys::key_of_canonical(const std::vector<std::uint32_t>& words, std::uint64_t hash) {
+    const std::uint32_t known = find_canonical(words, hash);
+    if (known != FlatIndex::kAbsent) {
+        return known;
+    }
+    canonical_powers_.clear();
+    for (std::size_t i = 0; i < words.size(); i += 2) {
+        canonical_powers_.push_back(Power{bases_.representative_handle(words[i]), words[i],
+                                          static_cast<int>(words[i + 1])});
+    }
+    by_text_.clear();
+    for (const Power& p : canonical_powers_) {
+        by_text_.push_back(&p);
+    }
+    const std::uint32_t key = intern(render(by_text_));
+    monomials_.push_back(Monomial{static_cast<std::uint32_t>(words_.size()),
+                                  static_cast<std::uint32_t>(words.size()), key});
+    words_.insert(words_.end(), words.begin(), words.end());
+    monomial_index_.insert(hash, static_cast<std::uint32_t>(monomials_.size() - 1));
+    return key;
+}
+
 std::uint32_t Keys::key_of(const Powers& powers) {
     live_.clear();
     for (const Power& p : powers) {
@@ -110,13 +142,9 @@ std::uint32_t Keys::key_of(const Powers& powers) {
         packed_.push_back(static_cast<std::uint32_t>(p->exp));
     }
     const std::uint64_t h = hash_words(packed_.data(), packed_.size());
-    const std::uint32_t known = monomial_index_.find(h, [&](std::uint32_t m) {
-        const Monomial& mono = monomials_[m];
-        return mono.length == packed_.size() &&
-               std::memcmp(&words_[mono.offset], packed_.data(), 4 * packed_.size()) == 0;
-    });
+    const std::uint32_t known = find_canonical(packed_, h);
     if (known != FlatIndex::kAbsent) {
-        return monomials_[known].key;
+        return known;
     }
     by_text_.clear();
     for (const auto& [group, p] : live_) {
@@ -179,24 +207,39 @@ std::string Keys::render(const std::vector<const Power*>& by_text) {
 }
 
 ExprPtr build_summand(Bases& bases, int coef, const Powers& powers) {
-    std::vector<std::pair<const std::string*, const Power*>> order;
+    // (text rank or 0, text, power); ranks make the usual short lists cheap to order.
+    struct Placed {
+        std::uint32_t rank;
+        const std::string* text;
+        const Power* power;
+    };
+    std::vector<Placed> order;
     order.reserve(powers.size());
     for (const Power& p : powers) {
         if (p.exp != 0) {
-            order.emplace_back(&bases.text(p.id), &p);
+            order.push_back(Placed{0, &bases.text(p.id), &p});
         }
     }
     if (bases.ranked()) {
-        const auto rank_of = [&](const Power* p) { return bases.rank(bases.group(p->id)); };
-        std::stable_sort(order.begin(), order.end(), [&](const auto& a, const auto& b) {
-            return rank_of(a.second) < rank_of(b.second);
-        });
+        for (Placed& o : order) {
+            o.rank = bases.rank(bases.group(o.power->id));
+        }
+        for (std::size_t i = 1; i < order.size() && order.size() <= 32; ++i) {
+            for (std::size_t j = i; j > 0 && order[j].rank < order[j - 1].rank; --j) {
+                std::swap(order[j - 1], order[j]);
+            }
+        }
+        if (order.size() > 32) {
+            std::stable_sort(order.begin(), order.end(),
+                             [](const Placed& a, const Placed& b) { return a.rank < b.rank; });
+        }
     } else {
         std::stable_sort(order.begin(), order.end(),
-                         [](const auto& a, const auto& b) { return *a.first > *b.first; });
+                         [](const Placed& a, const Placed& b) { return *a.text > *b.text; });
     }
     ExprPtr product;
-    for (const auto& [text, p] : order) {
+    for (const Placed& o : order) {
+        const Power* p = o.power;
         const ExprPtr& base = bases.node(p->handle);
         ExprPtr piece =
             p->exp == 1 ? base : std::make_shared<Pow>(base, std::make_shared<Int>(p->exp));

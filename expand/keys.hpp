@@ -23,6 +23,14 @@ public:
 
     // The key id of `powers`; zero exponents do not count.
     [[nodiscard]] std::uint32_t key_of(const Powers& powers);
+    // The key of a monomial already given in canonical form (base id and exponent words in rank
+    // order, zero exponents left out) with its hash_words hash, or FlatIndex::kAbsent when that
+    // form has not been keyed yet.
+    [[nodiscard]] std::uint32_t find_canonical(const std::vector<std::uint32_t>& words,
+                                               std::uint64_t hash) const;
+    // The same, keying the form when it is new (it must then be in text order).
+    [[nodiscard]] std::uint32_t key_of_canonical(const std::vector<std::uint32_t>& words,
+                                                 std::uint64_t hash);
     [[nodiscard]] const std::string& text(std::uint32_t key) const { return texts_[key]; }
     // Output order: descending bytes, "1" last.
     [[nodiscard]] bool before(std::uint32_t a, std::uint32_t b) const;
@@ -50,6 +58,7 @@ private:
     std::vector<std::pair<std::uint32_t, const Power*>> live_;
     std::vector<std::uint32_t> packed_;
     std::vector<const Power*> by_text_;
+    Powers canonical_powers_;
 };
 
 // The tree of one term: factors in text order (stable), powers of exponent 0 skipped.

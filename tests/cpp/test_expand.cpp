@@ -131,7 +131,8 @@ TEST(Expand, FirstSummandOfAKeyProvidesTheFactors) {
 // like other nodes, numbers as factors, powers of products and sums, shared subtrees.
 class TreeMaker {
 public:
-    explicit TreeMaker(unsigned seed) : rng_(seed) {}
+    // `big` mixes in numbers near the ends of the 32-bit range, for the overflow checks.
+    TreeMaker(unsigned seed, bool big) : rng_(seed), big_(big) {}
 
     ExprPtr make(int depth) {
         if (!made_.empty() && pick(8) == 0) {
@@ -149,7 +150,7 @@ private:
         static const char* const names[] = {"x",        "y", "e", "z", "\\alpha",
                                             "\xCE\xB1", "2", "",  "X"};
         switch (pick(7)) {
-        case 0: return i(pick(7) - 3);
+        case 0: return i(big_ && pick(3) == 0 ? kBig[pick(4)] : pick(7) - 3);
         case 1: return q(pick(5) - 2, pick(3) + 2);
         case 2: return e();
         case 3: return pi();
@@ -164,14 +165,16 @@ private:
         case 2: return add(make(depth - 1), make(depth - 1));
         case 3:
         case 4: return mul(make(depth - 1), make(depth - 1));
-        case 5: return pow(make(depth - 1), i(pick(6) - 2));
+        case 5: return pow(make(depth - 1), i(big_ && pick(3) == 0 ? kBig[pick(4)] : pick(6) - 2));
         case 6: return pow(make(depth - 1), pick(2) == 0 ? v("n") : q(1, 2));
         case 7: return sqrt(make(depth - 1));
         default: return div(make(depth - 1), make(depth - 1));
         }
     }
 
+    static constexpr int kBig[] = {65536, -46341, 2147483647, -2147483647 - 1};
     std::mt19937 rng_;
+    bool big_;
     std::vector<ExprPtr> made_;
 };
 
@@ -236,8 +239,9 @@ std::string outcome(const std::function<ExprPtr()>& run, ExprPtr& result) {
 // The engine on any tree (simplified or not) against the reference operations.
 TEST(Expand, EngineMatchesTheReference) {
     int compared = 0;
-    for (unsigned seed = 1; seed <= 3000; ++seed) {
-        TreeMaker maker(seed);
+    int failed = 0;
+    for (unsigned seed = 1; seed <= 4000; ++seed) {
+        TreeMaker maker(seed, seed > 3000);
         const ExprPtr input = maker.make(static_cast<int>(seed % 5) + 1);
         ExprPtr expected;
         ExprPtr actual;
@@ -246,6 +250,7 @@ TEST(Expand, EngineMatchesTheReference) {
         const std::string got = outcome([&] { return fast::Engine{}.expand(input); }, actual);
         ASSERT_EQ(got, want) << "seed " << seed << ": " << input->to_string();
         if (want != "ok") {
+            ++failed;
             continue;
         }
         ASSERT_EQ(actual->to_string(), expected->to_string()) << "seed " << seed;
@@ -256,16 +261,23 @@ TEST(Expand, EngineMatchesTheReference) {
         ++compared;
     }
     EXPECT_GT(compared, 2000);
+    EXPECT_GT(failed, 20);  // the big numbers do reach the overflow checks
 }
 
-// Past a few hundred distinct base texts the keys are ordered by comparing texts.
-TEST(Expand, ManyBaseTextsMatchTheReference) {
+// Equal base texts, and (past a few hundred distinct base texts) keys ordered by comparing
+// texts instead of ranks.
+TEST(Expand, TextTiesAndManyBasesMatchTheReference) {
     ExprPtr wide = v("w0");
     for (int k = 1; k < 300; ++k) {
         wide = add(wide, pow(v("w" + std::to_string(k)), i(k % 3 + 1)));
     }
     const ExprPtr ties = add(add(v("e"), e()), add(mul(v("e"), pow(e(), i(2))), i(1)));
-    for (const ExprPtr& input : {mul(wide, ties), mul(ties, wide), pow(add(wide, ties), i(2))}) {
+    // Bases printing the same text keep their merge order inside keys: e e^{2} and e^{2} e are
+    // different terms.
+    const ExprPtr crossed =
+        mul(add(v("e"), pow(e(), i(2))), add(add(pow(e(), i(2)), v("e")), pow(v("e"), i(3))));
+    for (const ExprPtr& input : {crossed, pow(add(add(v("e"), e()), pow(e(), i(2))), i(3)),
+                                 mul(wide, ties), mul(ties, wide), pow(add(wide, ties), i(2))}) {
         const ExprPtr expected = expand_simplified_reference(input);
         const ExprPtr actual = fast::Engine{}.expand(input);
         ASSERT_EQ(actual->to_string(), expected->to_string());
