@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import datetime
+import importlib.metadata
 import os
 import platform
 import shutil
@@ -151,6 +152,10 @@ def machine() -> list[str]:
     versions = ", ".join(
         f"{s} {version(s) or 'not installed'}" for s in (TAVRELO, SYMENGINE, SYMPY, FLINT)
     )
+    try:
+        versions += f"; pybind11 {importlib.metadata.version('pybind11')} (build)"
+    except importlib.metadata.PackageNotFoundError:
+        pass
     return [
         f"- CPU: {cpu}; {os.cpu_count()} cores; RAM {ram}; {platform.system()} "
         f"{platform.release()}",
