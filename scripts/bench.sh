@@ -4,13 +4,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-PY=.venv/bin/python
-stamp=.venv/.bench-installed
-if [ ! -f "$stamp" ] || [ pyproject.toml -nt "$stamp" ]; then
-    "$PY" -c 'import tomllib
-with open("pyproject.toml", "rb") as f:
-    print("\n".join(tomllib.load(f)["project"]["optional-dependencies"]["bench"]))' |
-        xargs "$PY" -m pip install -q
-    touch "$stamp"
-fi
-exec "$PY" benchmarks/run.py "$@"
+scripts/bench_peers.sh
+exec .venv/bin/python benchmarks/run.py "$@"
