@@ -2,11 +2,13 @@
 // cost is linear in the output and the depth of the tree costs heap, not native stack.
 #include <charconv>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "expr.hpp"
+#include "latex_size.hpp"
 
 namespace tavrelo {
 namespace {
@@ -28,7 +30,8 @@ public:
             const auto first = static_cast<unsigned char>(s.front());
             if (pending_ == Join::DigitEnd && is_digit(first)) {
                 append(" \\cdot ");
-            } else if (pending_ == Join::ControlWordEnd && (is_ascii_letter(first) || first >= 0x80)) {
+            } else if (pending_ == Join::ControlWordEnd &&
+                       (is_ascii_letter(first) || first >= 0x80)) {
                 append(" ");
             }
             pending_ = Join::None;
@@ -43,6 +46,8 @@ public:
     }
 
     [[nodiscard]] std::size_t size() const { return out_.size(); }
+
+    void reserve(std::size_t n) { out_.reserve(n); }
 
     // How the text written since `start` ends, for the separator before the next factor.
     [[nodiscard]] Join ending_since(std::size_t start) const {
@@ -102,6 +107,7 @@ enum class Op : std::uint8_t {
 
 struct Task {
     Op op;
+    bool shared = false;  // the node has other owners besides the parent that pushed it
     int min_prec = 0;
     const Expr* node = nullptr;
     std::string_view text{};
@@ -112,12 +118,13 @@ struct Task {
 class Renderer {
 public:
     std::string run(const Expr& root) {
+        root_ = &root;
         tasks_.push_back(node(&root, 0));
         while (!tasks_.empty()) {
             const Task t = tasks_.back();
             tasks_.pop_back();
             switch (t.op) {
-            case Op::Node: render(*t.node, t.min_prec); break;
+            case Op::Node: render(*t.node, t.min_prec, t.shared); break;
             case Op::Literal: w_.put(t.text); break;
             case Op::AddRight: add_right(as<Add>(*t.node)); break;
             case Op::FactorDone: w_.await_next_factor(w_.ending_since(t.start), t.owner); break;
@@ -128,36 +135,72 @@ public:
     }
 
 private:
-    static Task node(const Expr* n, int min_prec) { return Task{Op::Node, min_prec, n}; }
-    static Task literal(std::string_view s) { return Task{Op::Literal, 0, nullptr, s}; }
+    static Task node(const Expr* n, int min_prec) {
+        return Task{.op = Op::Node, .min_prec = min_prec, .node = n};
+    }
+    static Task literal(std::string_view s) { return Task{.op = Op::Literal, .text = s}; }
 
     // Tasks run last-in first-out: push the pieces of a node's text in reverse.
     void later(Task t) { tasks_.push_back(t); }
 
-    void render(const Expr& e, int min_prec) {
+    // A child to render. Only a subtree reached along several paths can make the text outgrow
+    // the tree itself (2^60 leaves in 61 nodes); the first one met triggers a size check.
+    Task child(const ExprPtr& p, int min_prec) {
+        Task t = node(p.get(), min_prec);
+        t.shared = !size_checked_ && p.use_count() > 1;
+        return t;
+    }
+
+    static bool may_repeat_much(const Expr& e, ExprKind kind) {
+        switch (kind) {
+        case ExprKind::Int:
+        case ExprKind::Rational:
+        case ExprKind::Pi:
+        case ExprKind::E: return false;
+        case ExprKind::Var: return as<Var>(e).name.size() > 64;
+        default: return true;
+        }
+    }
+
+    // Refuse at once, before any large allocation, a text that memory cannot hold.
+    void check_size() {
+        size_checked_ = true;
+        const std::uint64_t limit = latex_text_limit();
+        const std::uint64_t bound = latex_size_bound(*root_, limit);
+        if (bound > limit || bound > std::string().max_size()) {
+            throw std::bad_alloc();
+        }
+        w_.reserve(static_cast<std::size_t>(bound));
+    }
+
+    void render(const Expr& e, int min_prec, bool shared) {
+        const ExprKind kind = kind_of(e);
+        if (shared && !size_checked_ && may_repeat_much(e, kind)) {
+            check_size();
+        }
         if (e.precedence() < min_prec) {
             w_.put("\\left(");
             later(literal("\\right)"));
         }
-        switch (kind_of(e)) {
+        switch (kind) {
         case ExprKind::Int: w_.put_int(as<Int>(e).value); break;
         case ExprKind::Var: w_.put(as<Var>(e).name); break;
         case ExprKind::Rational: rational(as<Rational>(e)); break;
         case ExprKind::Neg:
             w_.put("-");
-            later(node(as<Neg>(e).operand.get(), 2));
+            later(child(as<Neg>(e).operand, 2));
             break;
         case ExprKind::Add:
-            later(Task{Op::AddRight, 0, &e});
-            later(node(as<Add>(e).left.get(), 0));
+            later(Task{.op = Op::AddRight, .node = &e});
+            later(child(as<Add>(e).left, 0));
             break;
         case ExprKind::Mul: mul(as<Mul>(e)); break;
         case ExprKind::Div:
             w_.put("\\frac{");
             later(literal("}"));
-            later(node(as<Div>(e).den.get(), 0));
+            later(child(as<Div>(e).den, 0));
             later(literal("}{"));
-            later(node(as<Div>(e).num.get(), 0));
+            later(child(as<Div>(e).num, 0));
             break;
         case ExprKind::Pow: pow(as<Pow>(e)); break;
         case ExprKind::Sqrt: wrapped("\\sqrt{", as<Sqrt>(e).operand, "}"); break;
@@ -174,7 +217,7 @@ private:
     void wrapped(std::string_view open, const ExprPtr& operand, std::string_view close) {
         w_.put(open);
         later(literal(close));
-        later(node(operand.get(), 0));
+        later(child(operand, 0));
     }
 
     void rational(const Rational& r) {
@@ -202,7 +245,7 @@ private:
         switch (kind_of(r)) {
         case ExprKind::Neg:
             w_.put(" - ");
-            later(node(as<Neg>(r).operand.get(), 2));
+            later(child(as<Neg>(r).operand, 2));
             return;
         case ExprKind::Int:
             if (as<Int>(r).value < 0) {
@@ -226,7 +269,7 @@ private:
         default: break;
         }
         w_.put(" + ");
-        later(node(&r, 0));
+        later(child(a.right, 0));
     }
 
     static bool is_int(const Expr& e, int v) {
@@ -238,21 +281,21 @@ private:
         const Expr& r = *m.right;
         if (is_int(l, -1)) {
             w_.put("-");
-            later(node(&r, 3));
+            later(child(m.right, 3));
         } else if (is_int(l, 1)) {
-            later(node(&r, 3));
+            later(child(m.right, 3));
         } else if (is_int(r, 1)) {
-            later(node(&l, 3));
+            later(child(m.left, 3));
         } else if (l.is_number() && r.is_number()) {
-            later(node(&r, 3));
+            later(child(m.right, 3));
             later(literal(" \\cdot "));
-            later(node(&l, 3));
+            later(child(m.left, 3));
         } else {
             const std::uint64_t owner = ++products_;
-            later(Task{Op::ProductDone, 0, nullptr, {}, 0, owner});
-            later(node(&r, 3));
-            later(Task{Op::FactorDone, 0, nullptr, {}, w_.size(), owner});
-            later(node(&l, 3));
+            later(Task{.op = Op::ProductDone, .owner = owner});
+            later(child(m.right, 3));
+            later(Task{.op = Op::FactorDone, .start = w_.size(), .owner = owner});
+            later(child(m.left, 3));
         }
     }
 
@@ -262,18 +305,20 @@ private:
                           (kind_of(b) == ExprKind::Int && as<Int>(b).value < 0) ||
                           (kind_of(b) == ExprKind::Rational && as<Rational>(b).num < 0);
         later(literal("}"));
-        later(node(p.exp.get(), 0));
+        later(child(p.exp, 0));
         later(literal("^{"));
         if (wrap) {
             w_.put("\\left(");
             later(literal("\\right)"));
         }
-        later(node(&b, 0));
+        later(child(p.base, 0));
     }
 
     Writer w_;
     std::vector<Task> tasks_;
     std::uint64_t products_ = 0;
+    const Expr* root_ = nullptr;
+    bool size_checked_ = false;
 };
 
 }  // namespace
