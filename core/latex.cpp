@@ -49,6 +49,27 @@ public:
 
     void reserve(std::size_t n) { out_.reserve(n); }
 
+    // The left factor of product `owner` was written from `start` on. An empty left factor
+    // leaves any separator still awaited by an enclosing product in force: its right factor
+    // begins with whatever this product writes first.
+    void left_factor_done(std::size_t start, std::uint64_t owner) {
+        if (out_.size() <= start) {
+            return;
+        }
+        pending_ = ending_since(start);
+        pending_owner_ = owner;
+    }
+
+    // A factor that wrote nothing leaves nothing to separate.
+    void end_factor(std::uint64_t owner) {
+        if (pending_owner_ == owner) {
+            pending_ = Join::None;
+        }
+    }
+
+    std::string take() { return std::move(out_); }
+
+private:
     // How the text written since `start` ends, for the separator before the next factor.
     [[nodiscard]] Join ending_since(std::size_t start) const {
         if (out_.size() <= start) {
@@ -64,21 +85,6 @@ public:
         return Join::None;
     }
 
-    void await_next_factor(Join ending, std::uint64_t owner) {
-        pending_ = ending;
-        pending_owner_ = owner;
-    }
-
-    // A factor that wrote nothing leaves nothing to separate.
-    void end_factor(std::uint64_t owner) {
-        if (pending_owner_ == owner) {
-            pending_ = Join::None;
-        }
-    }
-
-    std::string take() { return std::move(out_); }
-
-private:
     void append(std::string_view s) {
         const std::size_t old = out_.size();
         out_.append(s);
@@ -127,7 +133,7 @@ public:
             case Op::Node: render(*t.node, t.min_prec, t.shared); break;
             case Op::Literal: w_.put(t.text); break;
             case Op::AddRight: add_right(as<Add>(*t.node)); break;
-            case Op::FactorDone: w_.await_next_factor(w_.ending_since(t.start), t.owner); break;
+            case Op::FactorDone: w_.left_factor_done(t.start, t.owner); break;
             case Op::ProductDone: w_.end_factor(t.owner); break;
             }
         }

@@ -1,0 +1,106 @@
+"""A short tour of Tavrelo: expression trees printed as LaTeX, simplified and expanded."""
+
+from collections.abc import Callable, Sequence
+
+from tavrelo import (
+    Add,
+    Cbrt,
+    Div,
+    E,
+    Expr,
+    Int,
+    Log,
+    Mul,
+    Neg,
+    Pi,
+    Pow,
+    Rational,
+    Sin,
+    Sqrt,
+    Tan,
+    Var,
+    expand,
+    simplify,
+)
+
+Operation = Callable[[Expr], Expr | None]
+
+x = Var("x")
+y = Var("y")
+
+
+def heading(title: str) -> None:
+    print(f"\n== {title} ==")
+
+
+def apply(operation: Operation, tree: Expr) -> str:
+    """The LaTeX of the result, or the error message the operation raised."""
+    try:
+        result = operation(tree)
+    except ValueError as error:
+        return f"ValueError: {error}"
+    return "None" if result is None else result.to_string()
+
+
+def show_latex(trees: Sequence[Expr]) -> None:
+    for tree in trees:
+        print(f"  {tree.to_string()}")
+
+
+def show_rows(operation: Operation, trees: Sequence[Expr]) -> None:
+    inputs = [tree.to_string() for tree in trees]
+    width = max(len(text) for text in inputs)
+    for text, tree in zip(inputs, trees):
+        print(f"  {text.ljust(width)}  ->  {apply(operation, tree)}")
+
+
+def main() -> None:
+    heading("LaTeX")
+    show_latex(
+        [
+            Pow(Add(x, Int(1)), Int(2)),
+            Div(Add(x, Int(1)), Mul(Int(2), y)),
+            Add(x, Neg(Mul(Int(2), y))),
+            Mul(Pi(), Pow(x, Int(2))),
+            Sqrt(Add(Pow(x, Int(2)), Rational(-1, 4))),
+            Mul(Rational(3, 2), Sin(Mul(Int(2), x))),
+            Log(Pow(E(), Cbrt(x))),
+        ]
+    )
+
+    heading("simplify")
+    show_rows(
+        simplify,
+        [
+            Div(Int(1), Sqrt(Int(2))),
+            Sqrt(Int(72)),
+            Sin(Div(Pi(), Int(4))),
+            Add(x, x),
+            Log(Pow(E(), x)),
+            Div(Int(6), Int(4)),
+            Pow(Int(2), Int(-3)),
+            Cbrt(Int(-27)),
+        ],
+    )
+
+    heading("expand")
+    show_rows(
+        expand,
+        [
+            Pow(Add(x, Int(1)), Int(2)),
+            Pow(Add(x, y), Int(2)),
+            Pow(Add(x, Int(1)), Int(3)),
+            Mul(Add(x, Int(1)), Add(x, Int(-1))),
+        ],
+    )
+
+    heading("errors")
+    show_rows(simplify, [Div(x, Int(0)), Sqrt(Int(-4)), Tan(Div(Pi(), Int(2)))])
+    try:
+        Rational(1, 0)
+    except ValueError as error:
+        print(f"  Rational(1, 0)  ->  ValueError: {error}")
+
+
+if __name__ == "__main__":
+    main()
