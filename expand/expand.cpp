@@ -1,8 +1,20 @@
 #include "expand/expand.hpp"
 
+#include <utility>
+
+#include "expand/distribute.hpp"
+#include "simplify/simplify.hpp"
+
 namespace tavrelo {
 
-// Placeholder until the expander lands.
-ExprPtr expand(ExprPtr expr) { return expr; }
+// The simplifier is idempotent on its own results, so one call on the whole input stands for
+// the call at every node, and all of its errors come out here, before any expansion work.
+ExprPtr expand(ExprPtr expr) {
+    if (!expr) {
+        return expr;
+    }
+    const ExprPtr simplified = simplify(std::move(expr));
+    return expand_simplified_reference(simplified);
+}
 
 }  // namespace tavrelo

@@ -1,0 +1,96 @@
+// Terms and like-term keys through the reference operations.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "core/checked_int.hpp"
+#include "expand/term.hpp"
+#include "tree_builders.hpp"
+
+namespace tavrelo {
+namespace {
+
+using namespace build;
+
+std::string describe(const Term& t) {
+    std::string s = std::to_string(t.coefficient) + ";";
+    for (const Factor& f : t.factors) {
+        s += " " + f.base->to_string() + "^" + std::to_string(f.exponent);
+    }
+    return s;
+}
+
+struct TermRow {
+    ExprPtr summand;
+    std::string term;
+    std::string key;
+    ExprPtr built;
+};
+
+TEST(Terms, WorkedExamples) {
+    const ExprPtr x = v("x");
+    const ExprPtr y = v("y");
+    const TermRow rows[] = {
+        {i(7), "7;", "1", i(7)},
+        {x, "1; x^1", "x", x},
+        {neg(x), "-1; x^1", "x", neg(x)},
+        {mul(i(2), mul(x, i(3))), "6; x^1", "x", mul(i(6), x)},
+        {mul(x, x), "1; x^2", "x^{2}", pow(x, i(2))},
+        {mul(x, y), "1; x^1 y^1", "yx", mul(y, x)},
+        {mul(x, pow(x, i(-1))), "1; x^0", "1", i(1)},
+        {pow(mul(x, y), i(2)), "1; xy^2", "\\left(xy\\right)^{2}", pow(mul(x, y), i(2))},
+        {mul(i(2), q(1, 3)), "2; \\frac{1}{3}^1", "\\frac{1}{3}", mul(i(2), q(1, 3))},
+        {mul(q(1, 2), x), "1; \\frac{1}{2}^1 x^1", "x\\frac{1}{2}", mul(x, q(1, 2))},
+        {neg(add(x, i(1))), "-1; x + 1^1", "x + 1", neg(add(x, i(1)))},
+        {mul(i(0), x), "0; x^1", "x", i(0)},
+        {mul(i(3), mul(x, pow(x, i(-1)))), "3; x^0", "1", i(3)},
+        {pow(x, v("n")), "1; x^{n}^1", "x^{n}", pow(x, v("n"))},
+        {mul(pow(x, q(1, 2)), x), "1; x^{\\frac{1}{2}}^1 x^1", "x^{\\frac{1}{2}}x",
+         mul(pow(x, q(1, 2)), x)},
+        // Names beyond ASCII sort first; a backslash sorts before lower-case letters.
+        {mul(mul(x, v("\xCE\xB1")), sqrt(x)), "1; x^1 \xCE\xB1^1 \\sqrt{x}^1", "\xCE\xB1x\\sqrt{x}",
+         mul(mul(v("\xCE\xB1"), x), sqrt(x))},
+    };
+    for (const TermRow& row : rows) {
+        SCOPED_TRACE(row.summand->to_string());
+        const Term t = decompose_term(row.summand);
+        EXPECT_EQ(describe(t), row.term);
+        EXPECT_EQ(term_key(t), row.key);
+        const ExprPtr built = build_term(t);
+        EXPECT_TRUE(structurally_equal(*built, *row.built)) << built->to_string();
+    }
+}
+
+TEST(Terms, SameTextKeepsListOrderAndHandles) {
+    const ExprPtr named_e = v("e");
+    const ExprPtr constant_e = e();
+    const ExprPtr built = build_term(decompose_term(mul(named_e, constant_e)));
+    ASSERT_EQ(kind_of(*built), ExprKind::Mul);
+    EXPECT_EQ(as<Mul>(*built).left, named_e);
+    EXPECT_EQ(as<Mul>(*built).right, constant_e);
+    EXPECT_EQ(built->to_string(), "ee");
+}
+
+TEST(Terms, OverflowIsAnErrorNotAWrap) {
+    const std::vector<ExprPtr> failing = {
+        mul(i(65536), i(65536)),
+        neg(i(-2147483647 - 1)),
+        mul(pow(v("x"), i(2147483647)), v("x")),
+        mul(pow(v("x"), i(-2147483647 - 1)), pow(v("x"), i(-1))),
+    };
+    for (const ExprPtr& summand : failing) {
+        SCOPED_TRACE(summand->to_string());
+        try {
+            (void)decompose_term(summand);
+            ADD_FAILURE() << "no error";
+        } catch (const std::invalid_argument& err) {
+            EXPECT_STREQ(err.what(), kOverflowMessage);
+        }
+    }
+    EXPECT_EQ(decompose_term(mul(i(-65536), i(32768))).coefficient, -2147483647 - 1);
+}
+
+}  // namespace
+}  // namespace tavrelo

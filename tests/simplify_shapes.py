@@ -1,0 +1,32 @@
+"""Compact structural text of a tree, in constructor notation: Div(Sqrt(Int(2)),Int(2))."""
+
+from tavrelo import Add, Cbrt, Cos, Div, E, Int, Log, Mul, Neg, Pi, Pow, Rational, Sin, Sqrt, Tan, Var
+
+UNARY = (Neg, Sqrt, Cbrt, Sin, Cos, Tan, Log)
+BINARY = {Add: ("left", "right"), Mul: ("left", "right"), Div: ("num", "den"), Pow: ("base", "exp")}
+
+
+def shape(e) -> str:
+    kind = type(e)
+    if kind is Int:
+        return f"Int({e.value()})"
+    if kind is Var:
+        return f"Var({e.name()})"
+    if kind is Rational:
+        return f"Rational({e.num()},{e.den()})"
+    if kind in (Pi, E):
+        return kind.__name__
+    if kind in UNARY:
+        return f"{kind.__name__}({shape(e.operand())})"
+    first, second = BINARY[kind]
+    return f"{kind.__name__}({shape(getattr(e, first)())},{shape(getattr(e, second)())})"
+
+
+def children(e) -> list:
+    kind = type(e)
+    if kind in UNARY:
+        return [e.operand()]
+    if kind in BINARY:
+        first, second = BINARY[kind]
+        return [getattr(e, first)(), getattr(e, second)()]
+    return []

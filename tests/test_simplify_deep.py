@@ -1,0 +1,82 @@
+"""simplify on trees a million levels deep, in the main thread and in a threading.Thread. Each
+case runs in its own interpreter so that a crash fails the test instead of ending the run."""
+
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+DEPTH = 1_000_000
+
+# Each body builds `tree` and sets `check` to a function of the result that returns True when it
+# is right; only iterative walks are used to inspect the million-deep results.
+CASES = {
+    "neg_chain_cancels": """
+        x = Var("x")
+        tree = x
+        for _ in range(N):
+            tree = Neg(tree)
+        check = lambda r: r is x
+    """,
+    "neg_chain_odd": """
+        x = Var("x")
+        tree = x
+        for _ in range(N + 1):
+            tree = Neg(tree)
+        check = lambda r: type(r) is Neg and r.operand() is x
+    """,
+    "add_left_folds": """
+        tree = Int(1)
+        for _ in range(N):
+            tree = Add(tree, Int(1))
+        check = lambda r: type(r) is Int and r.value() == N + 1
+    """,
+    "add_right_folds": """
+        tree = Int(-1)
+        for _ in range(N):
+            tree = Add(Int(2), tree)
+        check = lambda r: type(r) is Int and r.value() == 2 * N - 1
+    """,
+    "add_left_kept": """
+        tree = Var("x")
+        for _ in range(N):
+            tree = Add(Mul(tree, Int(1)), Int(1))
+        check = lambda r: r.to_string() == "x" + " + 1" * N
+    """,
+    "function_chain_kept": """
+        tree = Var("x")
+        for _ in range(N):
+            tree = Sin(Add(tree, Int(0)))
+        def check(r):
+            for _ in range(N):
+                if type(r) is not Sin:
+                    return False
+                r = r.operand()
+            return type(r) is Var
+    """,
+}
+
+# The tree is built once and simplified first in the main thread, then in a new thread.
+RUNNER = """
+import threading
+from tavrelo import *
+N = {depth}
+{body}
+outcomes = []
+def run(where):
+    outcomes.append(where + (" ok" if check(simplify(tree)) else " wrong result"))
+run("main thread")
+worker = threading.Thread(target=run, args=("thread",))
+worker.start()
+worker.join()
+print(", ".join(outcomes))
+"""
+
+
+@pytest.mark.parametrize("case", sorted(CASES))
+def test_million_deep(case):
+    script = RUNNER.format(depth=DEPTH, body=textwrap.dedent(CASES[case]))
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, done.stderr[-2000:]
+    assert done.stdout.strip() == "main thread ok, thread ok"
