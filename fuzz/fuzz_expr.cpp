@@ -25,7 +25,9 @@ namespace tavrelo {
 namespace {
 
 constexpr std::size_t kMaxOps = 48;
-constexpr int kMaxChain = 10'000;
+// Nodes that all deep chains of one input may add. A chain over a shared deep subtree makes the
+// simplifier compare the two at every level, work that grows with the product of their depths.
+constexpr int kChainBudget = 4'000;
 constexpr int kMaxDoublings = 62;
 constexpr std::uint64_t kMaxRenderedText = std::uint64_t{1} << 20;
 constexpr std::uint64_t kMaxExpandWork = 200'000;
@@ -191,7 +193,8 @@ private:
         }
         case 8: {  // a deep chain of one shape over the newest node
             const int which = in_.ConsumeIntegral<std::uint8_t>();
-            const int length = in_.ConsumeIntegralInRange(1, kMaxChain);
+            const int length = in_.ConsumeIntegralInRange(1, std::max(1, chain_budget_));
+            chain_budget_ -= length;
             const ExprPtr leaf = pick();
             const bool left = in_.ConsumeBool();
             for (int k = 0; k < length; ++k) {
@@ -227,6 +230,7 @@ private:
     std::vector<ExprPtr> pool_;
     std::unordered_map<const Expr*, Size> terms_;
     Size work_ = 0;
+    int chain_budget_ = kChainBudget;
 };
 
 // Renders when the text is small; a text beyond memory must be refused, not attempted.

@@ -30,4 +30,4 @@ scratch="$build/corpus"
 mkdir -p "$scratch"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 "$build/fuzz_expr" "$scratch" fuzz/corpus -max_total_time="$seconds" -max_len=512 \
-    -timeout=30 -rss_limit_mb=3072 -print_final_stats=1 -artifact_prefix="$build/" "$@"
+    -timeout=30 -rss_limit_mb=3072 -print_final_stats=1 -print_funcs=0 -artifact_prefix="$build/" "$@"
