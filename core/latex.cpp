@@ -1,6 +1,7 @@
 // LaTeX text of a tree, written front to back into one buffer with an explicit task stack: the
 // cost is linear in the output and the depth of the tree costs heap, not native stack.
 #include <charconv>
+#include <cstddef>
 #include <cstdint>
 #include <new>
 #include <string>
@@ -16,7 +17,7 @@ namespace {
 bool is_ascii_letter(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
 
-// Children that sit side by side in a product need a separator when their texts would run
+// Factors that sit side by side in a product need a separator when their texts would run
 // together: digits into digits ("2 \cdot 3"), or a control word into letters ("\pi x").
 enum class Join : std::uint8_t { None, DigitEnd, ControlWordEnd };
 
@@ -49,20 +50,20 @@ public:
 
     void reserve(std::size_t n) { out_.reserve(n); }
 
-    // The left factor of product `owner` was written from `start` on. An empty left factor
-    // leaves any separator still awaited by an enclosing product in force: its right factor
-    // begins with whatever this product writes first.
-    void left_factor_done(std::size_t start, std::uint64_t owner) {
-        if (out_.size() <= start) {
-            return;
+    // The left factor of a product was written from `start` on; the first byte of the right
+    // factor decides the separator. An empty left factor leaves any separator still awaited by
+    // an enclosing product in force: its right factor begins with whatever this one writes.
+    void left_factor_done(std::size_t start) {
+        if (out_.size() > start) {
+            pending_ = ending_since(start);
         }
-        pending_ = ending_since(start);
-        pending_owner_ = owner;
     }
 
-    // A factor that wrote nothing leaves nothing to separate.
-    void end_factor(std::uint64_t owner) {
-        if (pending_owner_ == owner) {
+    // The product that began at `start` is complete. If it wrote anything, a separator still
+    // awaited is its own (its right factor was empty) and lapses; otherwise it belongs to an
+    // enclosing product and stays.
+    void product_done(std::size_t start) {
+        if (out_.size() > start) {
             pending_ = Join::None;
         }
     }
@@ -72,9 +73,6 @@ public:
 private:
     // How the text written since `start` ends, for the separator before the next factor.
     [[nodiscard]] Join ending_since(std::size_t start) const {
-        if (out_.size() <= start) {
-            return Join::None;
-        }
         if (is_digit(static_cast<unsigned char>(out_.back()))) {
             return Join::DigitEnd;
         }
@@ -100,59 +98,83 @@ private:
     std::string out_;
     std::size_t letter_run_start_ = 0;  // where the trailing run of ASCII letters begins
     Join pending_ = Join::None;
-    std::uint64_t pending_owner_ = 0;
 };
 
 enum class Op : std::uint8_t {
     Node,        // render `node`, in parentheses when its precedence is below `min_prec`
     Literal,     // write `text`
     AddRight,    // the right-hand part of the sum `node`
-    FactorDone,  // the left factor of product number `owner` is written
-    ProductDone  // the right factor of product number `owner` is written
+    MulRight,    // the left factor of the product `node`, begun at `start`, is written
+    ProductDone  // the product begun at `start` is written
 };
 
+// Kept small: a deep tree keeps one pending task per level on the stack.
 struct Task {
     Op op;
-    bool shared = false;  // the node has other owners besides the parent that pushed it
-    int min_prec = 0;
-    const Expr* node = nullptr;
-    std::string_view text{};
-    std::size_t start = 0;
-    std::uint64_t owner = 0;
+    std::uint8_t min_prec;
+    bool shared;           // the node has other owners besides the parent that pushed it
+    std::uint32_t length;  // of `text`
+    union {
+        const Expr* node;
+        const char* text;
+    };
+    std::size_t start;
 };
+static_assert(sizeof(Task) <= 24);
+
+Task node_task(const Expr* n, int min_prec, Op op = Op::Node, std::size_t start = 0) {
+    Task t;
+    t.op = op;
+    t.min_prec = static_cast<std::uint8_t>(min_prec);
+    t.shared = false;
+    t.length = 0;
+    t.node = n;
+    t.start = start;
+    return t;
+}
+
+Task literal_task(std::string_view s) {
+    Task t = node_task(nullptr, 0, Op::Literal);
+    t.length = static_cast<std::uint32_t>(s.size());
+    t.text = s.data();
+    return t;
+}
+
+Task position_task(Op op, const Expr* n, std::size_t start) { return node_task(n, 0, op, start); }
 
 class Renderer {
 public:
+    explicit Renderer(std::vector<Task>& tasks) : tasks_(tasks) { tasks_.clear(); }
+
     std::string run(const Expr& root) {
         root_ = &root;
-        tasks_.push_back(node(&root, 0));
+        tasks_.push_back(node_task(&root, 0));
         while (!tasks_.empty()) {
             const Task t = tasks_.back();
             tasks_.pop_back();
             switch (t.op) {
             case Op::Node: render(*t.node, t.min_prec, t.shared); break;
-            case Op::Literal: w_.put(t.text); break;
+            case Op::Literal: w_.put(std::string_view(t.text, t.length)); break;
             case Op::AddRight: add_right(as<Add>(*t.node)); break;
-            case Op::FactorDone: w_.left_factor_done(t.start, t.owner); break;
-            case Op::ProductDone: w_.end_factor(t.owner); break;
+            case Op::MulRight:
+                w_.left_factor_done(t.start);
+                later(position_task(Op::ProductDone, nullptr, t.start));
+                later(child_task(as<Mul>(*t.node).right, 3));
+                break;
+            case Op::ProductDone: w_.product_done(t.start); break;
             }
         }
         return w_.take();
     }
 
 private:
-    static Task node(const Expr* n, int min_prec) {
-        return Task{.op = Op::Node, .min_prec = min_prec, .node = n};
-    }
-    static Task literal(std::string_view s) { return Task{.op = Op::Literal, .text = s}; }
-
     // Tasks run last-in first-out: push the pieces of a node's text in reverse.
-    void later(Task t) { tasks_.push_back(t); }
+    void later(const Task& t) { tasks_.push_back(t); }
 
     // A child to render. Only a subtree reached along several paths can make the text outgrow
     // the tree itself (2^60 leaves in 61 nodes); the first one met triggers a size check.
-    Task child(const ExprPtr& p, int min_prec) {
-        Task t = node(p.get(), min_prec);
+    Task child_task(const ExprPtr& p, int min_prec) const {
+        Task t = node_task(p.get(), min_prec);
         t.shared = !size_checked_ && p.use_count() > 1;
         return t;
     }
@@ -186,7 +208,7 @@ private:
         }
         if (e.precedence() < min_prec) {
             w_.put("\\left(");
-            later(literal("\\right)"));
+            later(literal_task("\\right)"));
         }
         switch (kind) {
         case ExprKind::Int: w_.put_int(as<Int>(e).value); break;
@@ -194,19 +216,19 @@ private:
         case ExprKind::Rational: rational(as<Rational>(e)); break;
         case ExprKind::Neg:
             w_.put("-");
-            later(child(as<Neg>(e).operand, 2));
+            later(child_task(as<Neg>(e).operand, 2));
             break;
         case ExprKind::Add:
-            later(Task{.op = Op::AddRight, .node = &e});
-            later(child(as<Add>(e).left, 0));
+            later(position_task(Op::AddRight, &e, 0));
+            later(child_task(as<Add>(e).left, 0));
             break;
         case ExprKind::Mul: mul(as<Mul>(e)); break;
         case ExprKind::Div:
             w_.put("\\frac{");
-            later(literal("}"));
-            later(child(as<Div>(e).den, 0));
-            later(literal("}{"));
-            later(child(as<Div>(e).num, 0));
+            later(literal_task("}"));
+            later(child_task(as<Div>(e).den, 0));
+            later(literal_task("}{"));
+            later(child_task(as<Div>(e).num, 0));
             break;
         case ExprKind::Pow: pow(as<Pow>(e)); break;
         case ExprKind::Sqrt: wrapped("\\sqrt{", as<Sqrt>(e).operand, "}"); break;
@@ -222,8 +244,8 @@ private:
 
     void wrapped(std::string_view open, const ExprPtr& operand, std::string_view close) {
         w_.put(open);
-        later(literal(close));
-        later(child(operand, 0));
+        later(literal_task(close));
+        later(child_task(operand, 0));
     }
 
     void rational(const Rational& r) {
@@ -251,7 +273,7 @@ private:
         switch (kind_of(r)) {
         case ExprKind::Neg:
             w_.put(" - ");
-            later(child(as<Neg>(r).operand, 2));
+            later(child_task(as<Neg>(r).operand, 2));
             return;
         case ExprKind::Int:
             if (as<Int>(r).value < 0) {
@@ -275,7 +297,7 @@ private:
         default: break;
         }
         w_.put(" + ");
-        later(child(a.right, 0));
+        later(child_task(a.right, 0));
     }
 
     static bool is_int(const Expr& e, int v) {
@@ -287,21 +309,18 @@ private:
         const Expr& r = *m.right;
         if (is_int(l, -1)) {
             w_.put("-");
-            later(child(m.right, 3));
+            later(child_task(m.right, 3));
         } else if (is_int(l, 1)) {
-            later(child(m.right, 3));
+            later(child_task(m.right, 3));
         } else if (is_int(r, 1)) {
-            later(child(m.left, 3));
+            later(child_task(m.left, 3));
         } else if (l.is_number() && r.is_number()) {
-            later(child(m.right, 3));
-            later(literal(" \\cdot "));
-            later(child(m.left, 3));
+            later(child_task(m.right, 3));
+            later(literal_task(" \\cdot "));
+            later(child_task(m.left, 3));
         } else {
-            const std::uint64_t owner = ++products_;
-            later(Task{.op = Op::ProductDone, .owner = owner});
-            later(child(m.right, 3));
-            later(Task{.op = Op::FactorDone, .start = w_.size(), .owner = owner});
-            later(child(m.left, 3));
+            later(position_task(Op::MulRight, &m, w_.size()));
+            later(child_task(m.left, 3));
         }
     }
 
@@ -310,25 +329,35 @@ private:
         const bool wrap = b.precedence() < 4 || kind_of(b) == ExprKind::Pow ||
                           (kind_of(b) == ExprKind::Int && as<Int>(b).value < 0) ||
                           (kind_of(b) == ExprKind::Rational && as<Rational>(b).num < 0);
-        later(literal("}"));
-        later(child(p.exp, 0));
-        later(literal("^{"));
+        later(literal_task("}"));
+        later(child_task(p.exp, 0));
+        later(literal_task("^{"));
         if (wrap) {
             w_.put("\\left(");
-            later(literal("\\right)"));
+            later(literal_task("\\right)"));
         }
-        later(child(p.base, 0));
+        later(child_task(p.base, 0));
     }
 
     Writer w_;
-    std::vector<Task> tasks_;
-    std::uint64_t products_ = 0;
+    std::vector<Task>& tasks_;
     const Expr* root_ = nullptr;
     bool size_checked_ = false;
 };
 
+// A stack that a deep tree grew is not kept for the rest of the thread's life.
+constexpr std::size_t kKeptTasks = 4096;
+
 }  // namespace
 
-std::string render_latex(const Expr& root) { return Renderer{}.run(root); }
+std::string render_latex(const Expr& root) {
+    // Reused between calls on a thread: the expander renders many small terms.
+    thread_local std::vector<Task> tasks;
+    std::string text = Renderer(tasks).run(root);
+    if (tasks.capacity() > kKeptTasks) {
+        tasks = std::vector<Task>();
+    }
+    return text;
+}
 
 }  // namespace tavrelo

@@ -68,7 +68,7 @@ TAVRELO_DEFINE_BINARY(Pow, base, exp)
 
 // Every class renders and compares through the shared iterative walkers.
 #define TAVRELO_DEFINE_COMMON(Name)                                                                \
-    std::string Name::to_string() const { return render_latex(*this); }                           \
+    std::string Name::to_string() const { return render_latex(*this); }                            \
     bool Name::equals(const ExprPtr& other) const { return structurally_equal(*this, *other); }
 
 TAVRELO_DEFINE_COMMON(Int)

@@ -1,10 +1,15 @@
 """A short tour of Tavrelo: expression trees printed as LaTeX, simplified and expanded."""
 
+import sys
 from collections.abc import Callable, Sequence
+from pathlib import Path
+
+from picture import write_table_png
 
 from tavrelo import (
     Add,
     Cbrt,
+    Cos,
     Div,
     E,
     Expr,
@@ -54,6 +59,27 @@ def show_rows(operation: Operation, trees: Sequence[Expr]) -> None:
         print(f"  {text.ljust(width)}  ->  {apply(operation, tree)}")
 
 
+def picture_rows(trees: Sequence[Expr]) -> list[tuple[str, str, str]]:
+    return [(tree.to_string(), apply(simplify, tree), apply(expand, tree)) for tree in trees]
+
+
+def show_picture(path: Path) -> None:
+    """Each tree, its simplified and its expanded form, as text and as a typeset table."""
+    rows = picture_rows(
+        [
+            Pow(Add(x, Int(1)), Int(2)),
+            Mul(Add(x, Div(Int(1), Sqrt(Int(2)))), Add(x, Int(-1))),
+            Pow(Add(Add(x, y), Mul(Int(0), Sin(x))), Int(3)),
+            Mul(Add(Pow(x, Int(2)), x), Cos(Div(Pi(), Int(4)))),
+            Add(Mul(Int(2), Log(Pow(E(), x))), Neg(Mul(x, Int(2)))),
+        ]
+    )
+    for row in rows:
+        print("  " + "  |  ".join(row))
+    written = write_table_png(rows, path)
+    print(f"\n  picture written to {written}")
+
+
 def main() -> None:
     heading("LaTeX")
     show_latex(
@@ -100,6 +126,9 @@ def main() -> None:
         Rational(1, 0)
     except ValueError as error:
         print(f"  Rational(1, 0)  ->  ValueError: {error}")
+
+    heading("input  |  simplified  |  expanded")
+    show_picture(Path(sys.argv[1]) if len(sys.argv) > 1 else Path(__file__).with_name("demo.png"))
 
 
 if __name__ == "__main__":

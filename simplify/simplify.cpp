@@ -28,39 +28,41 @@ bool is_leaf(ExprKind kind) {
 class Walk {
 public:
     ExprPtr root(const ExprPtr& e) {
-        if (is_leaf(kind_of(*e))) {
+        const ExprKind kind = kind_of(*e);
+        if (is_leaf(kind)) {
             return e;
         }
-        return rebuild(*e);
+        return rebuild(*e, kind);
     }
 
 private:
     ExprPtr visit(const ExprPtr& e) {
-        if (is_leaf(kind_of(*e))) {
+        const ExprKind kind = kind_of(*e);
+        if (is_leaf(kind)) {
             return e;
         }
         if (e.use_count() == 1) {
-            return rebuild(*e);
+            return rebuild(*e, kind);
         }
-        return visit_shared(e);
+        return visit_shared(e, kind);
     }
 
-    [[gnu::noinline]] ExprPtr visit_shared(const ExprPtr& e) {
+    [[gnu::noinline]] ExprPtr visit_shared(const ExprPtr& e, ExprKind kind) {
         if (const auto hit = memo_.find(e.get()); hit != memo_.end()) {
             return hit->second;
         }
-        ExprPtr result = rebuild(*e);
+        ExprPtr result = rebuild(*e, kind);
         memo_.emplace(e.get(), result);
         return result;
     }
 
     // The recursion runs through this function. Stack per level is what a million-deep tree
     // multiplies, so the cold fresh-stack path and the per-kind work stay out of its frame.
-    ExprPtr rebuild(const Expr& e) {
+    ExprPtr rebuild(const Expr& e, ExprKind kind) {
         if (stack_is_low()) {
-            return rebuild_with_room(e);
+            return rebuild_with_room(e, kind);
         }
-        switch (const ExprKind kind = kind_of(e)) {
+        switch (kind) {
         case ExprKind::Neg: return detail::neg_rules(visit(as<Neg>(e).operand));
         case ExprKind::Sqrt: return detail::sqrt_rules(visit(as<Sqrt>(e).operand));
         case ExprKind::Cbrt: return detail::cbrt_rules(visit(as<Cbrt>(e).operand));
@@ -85,8 +87,8 @@ private:
         return Rules(std::move(first), std::move(second));
     }
 
-    [[gnu::noinline, gnu::cold]] ExprPtr rebuild_with_room(const Expr& e) {
-        return with_stack_room([&] { return rebuild(e); });
+    [[gnu::noinline, gnu::cold]] ExprPtr rebuild_with_room(const Expr& e, ExprKind kind) {
+        return with_stack_room([&] { return rebuild(e, kind); });
     }
 
     std::unordered_map<const Expr*, ExprPtr> memo_;

@@ -9,8 +9,8 @@ import pytest
 
 DEPTH = 1_000_000
 
-# Each body builds `tree` and sets `check` to a function of the result that returns True when it
-# is right; only iterative walks are used to inspect the million-deep results.
+# Each body builds `tree` and sets `check` to a function of the result (or of the ValueError
+# raised) that returns True when it is right; million-deep results are inspected iteratively.
 CASES = {
     "neg_chain_cancels": """
         x = Var("x")
@@ -55,6 +55,13 @@ CASES = {
                 r = r.operand()
             return type(r) is Var
     """,
+    # The error is raised a million levels down, on a helper stack, and must still arrive.
+    "error_at_the_bottom": """
+        tree = Div(Var("x"), Add(Int(1), Int(-1)))
+        for _ in range(N):
+            tree = Cos(Mul(Int(2), tree))
+        check = lambda r: isinstance(r, ValueError) and str(r) == "ゼロ除算エラー"
+    """,
 }
 
 # The tree is built once and simplified first in the main thread, then in a new thread.
@@ -65,7 +72,11 @@ N = {depth}
 {body}
 outcomes = []
 def run(where):
-    outcomes.append(where + (" ok" if check(simplify(tree)) else " wrong result"))
+    try:
+        result = simplify(tree)
+    except ValueError as error:
+        result = error
+    outcomes.append(where + (" ok" if check(result) else " wrong result"))
 run("main thread")
 worker = threading.Thread(target=run, args=("thread",))
 worker.start()

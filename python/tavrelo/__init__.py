@@ -21,6 +21,7 @@ from ._tavrelo_core import (
     expand,
     simplify,
 )
+from .sympy_bridge import from_sympy, to_sympy
 
 __all__ = [
     "Expr",
@@ -42,4 +43,6 @@ __all__ = [
     "Log",
     "simplify",
     "expand",
+    "to_sympy",
+    "from_sympy",
 ]

@@ -1,98 +1,105 @@
 """Tavrelo: 高校数Ⅲレベルの数式処理ライブラリ (C++ core)"""
 
+import abc
 import typing
 
-class Expr:
+# The binding library gives every class it registers this metaclass; it is not importable, so the
+# stub names it here for type checkers only.
+@typing.type_check_only
+class _pybind11_type(type): ...
+
+class Expr(metaclass=_pybind11_type):
+    # Expr has no constructor: calling it raises TypeError. Abstract here so that type checkers
+    # refuse Expr() too, while every node class below supplies its own constructor.
+    @abc.abstractmethod
+    def __init__(self, *args: typing.Any, **kwargs: typing.Any) -> None: ...
     def to_string(self) -> str:
         """LaTeX形式の文字列を返す"""
-
 
 class Int(Expr):
     def __init__(self, value: typing.SupportsInt | typing.SupportsIndex) -> None: ...
     def value(self) -> int: ...
 
-
 class Var(Expr):
     def __init__(self, name: str) -> None: ...
     def name(self) -> str: ...
 
-
 class Rational(Expr):
-    def __init__(self, num: typing.SupportsInt | typing.SupportsIndex, den: typing.SupportsInt | typing.SupportsIndex) -> None: ...
+    def __init__(
+        self,
+        num: typing.SupportsInt | typing.SupportsIndex,
+        den: typing.SupportsInt | typing.SupportsIndex,
+    ) -> None: ...
     def num(self) -> int: ...
     def den(self) -> int: ...
-
 
 class Neg(Expr):
     def __init__(self, operand: Expr) -> None: ...
     def operand(self) -> Expr: ...
-
 
 class Add(Expr):
     def __init__(self, left: Expr, right: Expr) -> None: ...
     def left(self) -> Expr: ...
     def right(self) -> Expr: ...
 
-
 class Mul(Expr):
     def __init__(self, left: Expr, right: Expr) -> None: ...
     def left(self) -> Expr: ...
     def right(self) -> Expr: ...
-
 
 class Div(Expr):
     def __init__(self, num: Expr, den: Expr) -> None: ...
     def num(self) -> Expr: ...
     def den(self) -> Expr: ...
 
-
 class Pow(Expr):
     def __init__(self, base: Expr, exp: Expr) -> None: ...
     def base(self) -> Expr: ...
     def exp(self) -> Expr: ...
 
-
 class Sqrt(Expr):
     def __init__(self, operand: Expr) -> None: ...
     def operand(self) -> Expr: ...
 
-
 class Pi(Expr):
     def __init__(self) -> None: ...
 
-
 class E(Expr):
     def __init__(self) -> None: ...
-
 
 class Cbrt(Expr):
     def __init__(self, operand: Expr) -> None: ...
     def operand(self) -> Expr: ...
 
-
 class Sin(Expr):
     def __init__(self, operand: Expr) -> None: ...
     def operand(self) -> Expr: ...
-
 
 class Cos(Expr):
     def __init__(self, operand: Expr) -> None: ...
     def operand(self) -> Expr: ...
 
-
 class Tan(Expr):
     def __init__(self, operand: Expr) -> None: ...
     def operand(self) -> Expr: ...
-
 
 class Log(Expr):
     def __init__(self, operand: Expr) -> None: ...
     def operand(self) -> Expr: ...
 
-
-def simplify(expr: Expr | None) -> Expr | None:
+# None passes through unchanged; a node always gives a node (or raises ValueError).
+@typing.overload
+def simplify(expr: Expr) -> Expr:
     """数式を簡略化する"""
 
+@typing.overload
+def simplify(expr: None) -> None:
+    """数式を簡略化する"""
 
-def expand(expr: Expr | None) -> Expr | None:
+@typing.overload
+def expand(expr: Expr) -> Expr:
+    """数式を展開して同類項をまとめる"""
+
+@typing.overload
+def expand(expr: None) -> None:
     """数式を展開して同類項をまとめる"""

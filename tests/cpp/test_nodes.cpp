@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "core/expr.hpp"
 
@@ -71,10 +72,17 @@ TEST(Nodes, RationalNormalisation) {
         int num, den, want_num, want_den;
     };
     const Row rows[] = {
-        {6, -4, -3, 2},     {-6, -4, 3, 2},     {0, 5, 0, 1},   {0, -5, 0, 1},
-        {4, 2, 2, 1},       {2, 4, 1, 2},       {-2147483648, -2, 1073741824, 1},
-        {-2147483648, 2, -1073741824, 1},       {2147483647, -1, -2147483647, 1},
-        {-2147483648, 1, -2147483648, 1},       {0, -2147483648, 0, 1},
+        {6, -4, -3, 2},
+        {-6, -4, 3, 2},
+        {0, 5, 0, 1},
+        {0, -5, 0, 1},
+        {4, 2, 2, 1},
+        {2, 4, 1, 2},
+        {-2147483648, -2, 1073741824, 1},
+        {-2147483648, 2, -1073741824, 1},
+        {2147483647, -1, -2147483647, 1},
+        {-2147483648, 1, -2147483648, 1},
+        {0, -2147483648, 0, 1},
     };
     for (const auto& r : rows) {
         const Rational q(r.num, r.den);
@@ -169,6 +177,28 @@ TEST(DeepTrees, EqualityRenderingAndRelease) {
     EXPECT_TRUE(a->equals(b));
     EXPECT_FALSE(a->equals(neg_chain(kDeep - 1)));
     EXPECT_EQ(a->to_string(), std::string(kDeep, '-') + "x");
+}
+
+// Each thread renders with its own task stack; a shared tree renders the same everywhere, also
+// after a deep render grew and dropped that stack.
+TEST(DeepTrees, ThreadsRenderASharedTreeAlike) {
+    const ExprPtr shallow = std::make_shared<Mul>(std::make_shared<Pi>(), add_chain(50, false));
+    const std::string want = shallow->to_string();
+    std::vector<std::thread> threads;
+    std::vector<int> mismatches(4, 0);
+    for (int k = 0; k < 4; ++k) {
+        threads.emplace_back([&, k] {
+            for (int round = 0; round < 200; ++round) {
+                mismatches[k] += shallow->to_string() != want;
+            }
+            mismatches[k] += neg_chain(100'000)->to_string().size() != 100'001;
+            mismatches[k] += shallow->to_string() != want;
+        });
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(mismatches, std::vector<int>(4, 0));
 }
 
 TEST(DeepTrees, ReleasedOnAnotherThread) {

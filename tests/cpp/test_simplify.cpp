@@ -173,49 +173,5 @@ TEST(Rationalise, SameAsSimplifyingTheRebuiltTrees) {
     }
 }
 
-// A chain of nested quotients by roots: each level is rationalised once, so the walk stays
-// linear and the result nests the same way.
-TEST(Rationalise, NestedChainKeepsShape) {
-    ExprPtr e = x();
-    for (int level = 0; level < 2000; ++level) {
-        e = std::make_shared<Div>(e, std::make_shared<Sqrt>(i(2)));
-    }
-    const ExprPtr s = simplify(e);
-    int depth = 0;
-    const Expr* node = s.get();
-    while (node->kind() == static_cast<int>(ExprKind::Div)) {
-        const auto& q = as<Div>(*node);
-        ASSERT_TRUE(is_int_value(q.den, 2));
-        ASSERT_EQ(q.num->kind(), static_cast<int>(ExprKind::Mul));
-        node = as<Mul>(*q.num).left.get();
-        ++depth;
-    }
-    EXPECT_EQ(depth, 2000);
-    EXPECT_EQ(node->to_string(), "x");
-}
-
-// Shared subtrees are simplified once per call, and their results are shared in turn.
-TEST(SharedSubtrees, DoublingDagIsLinear) {
-    ExprPtr e = x();
-    for (int n = 0; n < 60; ++n) {
-        e = std::make_shared<Add>(e, e);
-    }
-    const ExprPtr s = simplify(e);
-    const Expr* node = s.get();
-    int levels = 0;
-    while (node->kind() == static_cast<int>(ExprKind::Mul)) {
-        const auto& m = as<Mul>(*node);
-        ASSERT_TRUE(is_int_value(m.left, 2));
-        node = m.right.get();
-        ++levels;
-    }
-    EXPECT_EQ(levels, 60);
-    EXPECT_EQ(node->to_string(), "x");
-
-    const ExprPtr shared = std::make_shared<Sin>(x());
-    const ExprPtr product = simplify(std::make_shared<Mul>(shared, shared));
-    EXPECT_EQ(as<Mul>(*product).left, as<Mul>(*product).right);
-}
-
 }  // namespace
 }  // namespace tavrelo
