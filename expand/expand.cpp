@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "expand/distribute.hpp"
+#include "expand/engine.hpp"
 #include "simplify/simplify.hpp"
 
 namespace tavrelo {
@@ -14,7 +14,7 @@ ExprPtr expand(ExprPtr expr) {
         return expr;
     }
     const ExprPtr simplified = simplify(std::move(expr));
-    return expand_simplified_reference(simplified);
+    return fast::Engine{}.expand(simplified);
 }
 
 }  // namespace tavrelo

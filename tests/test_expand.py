@@ -126,3 +126,25 @@ def test_idempotent_on_results():
     first = expand(Pow(Add(Add(x, y), Int(1)), Int(4)))
     assert expand(first).to_string() == first.to_string()
     assert shape(simplify(first)) == shape(first)
+
+
+@pytest.mark.parametrize(
+    ("step", "levels", "text"),
+    [
+        (Add, 30, "1073741824x + 1073741824"),
+        (Mul, 30, "x^{1073741824}"),
+        (Add, 60, None),
+        (Mul, 60, None),
+    ],
+    ids=["sum-30", "product-30", "sum-60", "product-60"],
+)
+def test_shared_subtrees_expand_once(step, levels, text):
+    # Each level uses the level below twice: the tree is tiny, its unfolding astronomical.
+    e = x if step is Mul else Add(x, Int(1))
+    for _ in range(levels):
+        e = step(e, e)
+    if text is None:
+        with pytest.raises(ValueError, match=f"^{OVERFLOW}$"):
+            expand(e)
+    else:
+        assert expand(e).to_string() == text

@@ -1,11 +1,16 @@
 // Expansion: worked examples, overflow, and the fast engine against the reference operations.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <random>
 #include <stdexcept>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "core/checked_int.hpp"
 #include "expand/distribute.hpp"
+#include "expand/engine.hpp"
 #include "expand/expand.hpp"
 #include "tree_builders.hpp"
 
@@ -72,6 +77,257 @@ TEST(Expand, CoefficientsAreExactOrAnError) {
         ADD_FAILURE() << "no error";
     } catch (const std::invalid_argument& err) {
         EXPECT_STREQ(err.what(), kOverflowMessage);
+    }
+}
+
+// Which of several equal leaves a result keeps: the first summand of each key provides the
+// factors, as a fresh collection would, in whichever operand the engine works in place.
+TEST(Expand, FirstSummandOfAKeyProvidesTheFactors) {
+    const ExprPtr x1 = v("x");
+    const ExprPtr x2 = v("x");
+    const ExprPtr x3 = v("x");
+    const ExprPtr y = v("y");
+    const ExprPtr named_e = v("e");
+    const ExprPtr constant_e = e();
+    struct Row {
+        ExprPtr input;
+        std::string text;
+        std::function<const ExprPtr&(const ExprPtr&)> leaf;
+        ExprPtr expected;
+    };
+    const auto right_of_right = [](const ExprPtr& r) -> const ExprPtr& {
+        return as<Mul>(*as<Add>(*r).right).right;
+    };
+    const auto right_of_mul = [](const ExprPtr& r) -> const ExprPtr& { return as<Mul>(*r).right; };
+    const auto right_of_sum = [](const ExprPtr& r) -> const ExprPtr& { return as<Add>(*r).right; };
+    const auto base_of_right = [](const ExprPtr& r) -> const ExprPtr& {
+        return as<Pow>(*as<Mul>(*r).right).base;
+    };
+    const Row rows[] = {
+        {add(x1, add(x2, y)), "y + 2x", right_of_right, x1},
+        {add(add(x1, y), x2), "y + 2x", right_of_right, x1},
+        {add(add(add(x1, y), neg(x2)), x3), "y + x", right_of_sum, x3},
+        {mul(mul(x1, y), x2), "yx^{2}", base_of_right, x1},
+        {mul(mul(mul(x1, y), pow(x2, i(-1))), x3), "yx", right_of_mul, x3},
+        {add(constant_e, add(named_e, y)), "y + 2e", right_of_right, constant_e},
+        {add(add(named_e, y), constant_e), "y + 2e", right_of_right, named_e},
+        {pow(add(x1, i(1)), i(2)), "x^{2} + 2x + 1",
+         [](const ExprPtr& r) -> const ExprPtr& {
+             return as<Pow>(*as<Add>(*as<Add>(*r).left).left).base;
+         },
+         x1},
+        {mul(pow(x1, i(30)), mul(x2, y)), "yx^{31}", base_of_right, x1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.input->to_string());
+        for (const ExprPtr& result : {expand(row.input), expand_simplified_reference(row.input)}) {
+            ASSERT_EQ(result->to_string(), row.text);
+            EXPECT_EQ(row.leaf(result), row.expected);
+        }
+    }
+}
+
+// Random trees over the corners where keys and decomposition are delicate: names that print
+// like other nodes, numbers as factors, powers of products and sums, shared subtrees.
+class TreeMaker {
+public:
+    // `big` mixes in numbers near the ends of the 32-bit range, for the overflow checks.
+    TreeMaker(unsigned seed, bool big) : rng_(seed), big_(big) {}
+
+    ExprPtr make(int depth) {
+        if (!made_.empty() && pick(8) == 0) {
+            return made_[pick(static_cast<int>(made_.size()))];  // share a subtree
+        }
+        ExprPtr e = depth <= 0 ? leaf() : inner(depth);
+        made_.push_back(e);
+        return e;
+    }
+
+private:
+    int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
+
+    ExprPtr leaf() {
+        static const char* const names[] = {"x",        "y", "e", "z", "\\alpha",
+                                            "\xCE\xB1", "2", "",  "X"};
+        switch (pick(7)) {
+        case 0: return i(big_ && pick(3) == 0 ? kBig[pick(4)] : pick(7) - 3);
+        case 1: return q(pick(5) - 2, pick(3) + 2);
+        case 2: return e();
+        case 3: return pi();
+        default: return v(names[pick(9)]);
+        }
+    }
+
+    ExprPtr inner(int depth) {
+        switch (pick(9)) {
+        case 0: return neg(make(depth - 1));
+        case 1:
+        case 2: return add(make(depth - 1), make(depth - 1));
+        case 3:
+        case 4: return mul(make(depth - 1), make(depth - 1));
+        case 5: return pow(make(depth - 1), i(big_ && pick(3) == 0 ? kBig[pick(4)] : pick(6) - 2));
+        case 6: return pow(make(depth - 1), pick(2) == 0 ? v("n") : q(1, 2));
+        case 7: return sqrt(make(depth - 1));
+        default: return div(make(depth - 1), make(depth - 1));
+        }
+    }
+
+    static constexpr int kBig[] = {65536, -46341, 2147483647, -2147483647 - 1};
+    std::mt19937 rng_;
+    bool big_;
+    std::vector<ExprPtr> made_;
+};
+
+std::vector<const ExprPtr*> children(const Expr& e) {
+    switch (kind_of(e)) {
+    case ExprKind::Neg: return {&as<Neg>(e).operand};
+    case ExprKind::Sqrt: return {&as<Sqrt>(e).operand};
+    case ExprKind::Add: return {&as<Add>(e).left, &as<Add>(e).right};
+    case ExprKind::Mul: return {&as<Mul>(e).left, &as<Mul>(e).right};
+    case ExprKind::Div: return {&as<Div>(e).num, &as<Div>(e).den};
+    case ExprKind::Pow: return {&as<Pow>(e).base, &as<Pow>(e).exp};
+    default: return {};
+    }
+}
+
+void collect_nodes(const ExprPtr& root, std::unordered_set<const Expr*>& out) {
+    std::vector<const Expr*> pending{root.get()};
+    while (!pending.empty()) {
+        const Expr* e = pending.back();
+        pending.pop_back();
+        if (out.insert(e).second) {
+            for (const ExprPtr* c : children(*e)) {
+                pending.push_back(c->get());
+            }
+        }
+    }
+}
+
+// Same shape, and every node taken from the input is the very same node on both sides.
+void expect_same_nodes(const ExprPtr& expected, const ExprPtr& actual,
+                       const std::unordered_set<const Expr*>& input) {
+    std::vector<std::pair<const Expr*, const Expr*>> pending{{expected.get(), actual.get()}};
+    while (!pending.empty()) {
+        const auto [a, b] = pending.back();
+        pending.pop_back();
+        ASSERT_EQ(input.count(a), input.count(b)) << a->to_string();
+        if (input.count(a) != 0) {
+            ASSERT_EQ(a, b) << a->to_string();
+            continue;
+        }
+        ASSERT_EQ(a->kind(), b->kind());
+        const auto ca = children(*a);
+        const auto cb = children(*b);
+        if (ca.empty()) {
+            EXPECT_TRUE(structurally_equal(*a, *b));
+        }
+        for (std::size_t k = 0; k < ca.size(); ++k) {
+            pending.emplace_back(ca[k]->get(), cb[k]->get());
+        }
+    }
+}
+
+std::string outcome(const std::function<ExprPtr()>& run, ExprPtr& result) {
+    try {
+        result = run();
+        return "ok";
+    } catch (const std::invalid_argument& err) {
+        return err.what();
+    }
+}
+
+// The engine on any tree (simplified or not) against the reference operations.
+TEST(Expand, EngineMatchesTheReference) {
+    int compared = 0;
+    int failed = 0;
+    for (unsigned seed = 1; seed <= 4000; ++seed) {
+        TreeMaker maker(seed, seed > 3000);
+        const ExprPtr input = maker.make(static_cast<int>(seed % 5) + 1);
+        ExprPtr expected;
+        ExprPtr actual;
+        const std::string want =
+            outcome([&] { return expand_simplified_reference(input); }, expected);
+        const std::string got = outcome([&] { return fast::Engine{}.expand(input); }, actual);
+        ASSERT_EQ(got, want) << "seed " << seed << ": " << input->to_string();
+        if (want != "ok") {
+            ++failed;
+            continue;
+        }
+        ASSERT_EQ(actual->to_string(), expected->to_string()) << "seed " << seed;
+        std::unordered_set<const Expr*> nodes;
+        collect_nodes(input, nodes);
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        expect_same_nodes(expected, actual, nodes);
+        ++compared;
+    }
+    EXPECT_GT(compared, 2000);
+    EXPECT_GT(failed, 20);  // the big numbers do reach the overflow checks
+}
+
+// Equal base texts, and (past a few hundred distinct base texts) keys ordered by comparing
+// texts instead of ranks.
+TEST(Expand, TextTiesAndManyBasesMatchTheReference) {
+    ExprPtr wide = v("w0");
+    for (int k = 1; k < 300; ++k) {
+        wide = add(wide, pow(v("w" + std::to_string(k)), i(k % 3 + 1)));
+    }
+    const ExprPtr ties = add(add(v("e"), e()), add(mul(v("e"), pow(e(), i(2))), i(1)));
+    // Bases printing the same text keep their merge order inside keys: e e^{2} and e^{2} e are
+    // different terms.
+    const ExprPtr crossed =
+        mul(add(v("e"), pow(e(), i(2))), add(add(pow(e(), i(2)), v("e")), pow(v("e"), i(3))));
+    for (const ExprPtr& input : {crossed, pow(add(add(v("e"), e()), pow(e(), i(2))), i(3)),
+                                 mul(wide, ties), mul(ties, wide), pow(add(wide, ties), i(2))}) {
+        const ExprPtr expected = expand_simplified_reference(input);
+        const ExprPtr actual = fast::Engine{}.expand(input);
+        ASSERT_EQ(actual->to_string(), expected->to_string());
+        std::unordered_set<const Expr*> nodes;
+        collect_nodes(input, nodes);
+        expect_same_nodes(expected, actual, nodes);
+    }
+}
+
+// Long chains go through the in-place paths (factor index, dead factors, entry table).
+TEST(Expand, LongChainsMatchTheReference) {
+    std::mt19937 rng(7);
+    const auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
+    std::vector<ExprPtr> pool;
+    for (const char* name : {"a", "b", "c", "e", "\\pi", "2"}) {
+        pool.push_back(v(name));
+    }
+    pool.push_back(e());
+    pool.push_back(pi());
+    pool.push_back(mul(v("a"), v("b")));
+    pool.push_back(add(v("a"), i(1)));
+    for (int k = 0; k < 40; ++k) {
+        pool.push_back(v("v" + std::to_string(k)));
+    }
+    for (int round = 0; round < 40; ++round) {
+        ExprPtr chain = pool[pick(static_cast<int>(pool.size()))];
+        for (int step = 0; step < 120; ++step) {
+            ExprPtr f = pool[pick(static_cast<int>(pool.size()))];
+            if (kind_of(*f) == ExprKind::Var && pick(2) == 0) {
+                f = v(as<Var>(*f).name);  // equal but not the same node
+            }
+            switch (pick(6)) {
+            case 0: f = pow(f, i(pick(5) - 2)); break;
+            case 1: f = neg(f); break;
+            case 2: f = i(2 * pick(2) - 1); break;
+            default: break;
+            }
+            if (round % 2 == 0) {
+                chain = step % 9 == 0 ? neg(mul(chain, f)) : mul(chain, f);
+            } else {
+                chain = add(chain, step % 5 == 0 ? mul(i(pick(5) - 2), f) : f);
+            }
+        }
+        SCOPED_TRACE("round " + std::to_string(round));
+        const ExprPtr expected = expand_simplified_reference(chain);
+        const ExprPtr actual = fast::Engine{}.expand(chain);
+        ASSERT_EQ(actual->to_string(), expected->to_string());
+        std::unordered_set<const Expr*> nodes;
+        collect_nodes(chain, nodes);
+        expect_same_nodes(expected, actual, nodes);
     }
 }
 

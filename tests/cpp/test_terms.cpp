@@ -1,11 +1,15 @@
 // Terms and like-term keys through the reference operations.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "core/checked_int.hpp"
+#include "expand/bases.hpp"
+#include "expand/keys.hpp"
 #include "expand/term.hpp"
 #include "tree_builders.hpp"
 
@@ -90,6 +94,58 @@ TEST(Terms, OverflowIsAnErrorNotAWrap) {
         }
     }
     EXPECT_EQ(decompose_term(mul(i(-65536), i(32768))).coefficient, -2147483647 - 1);
+}
+
+// Keys composed from cached base texts agree with the text of the rebuilt term, separators and
+// parentheses included, for bases that end or begin with digits, control words, letters beyond
+// ASCII or nothing at all.
+TEST(Terms, ComposedKeysMatchRenderedKeys) {
+    const std::vector<ExprPtr> pool = {
+        v("x"),
+        v("y"),
+        v(""),
+        v("2"),
+        v("a2"),
+        v("\\alpha"),
+        v("\xCE\xB1"),
+        v("x^{2}"),
+        e(),
+        pi(),
+        i(3),
+        i(-2),
+        q(1, 2),
+        q(-3, 4),
+        neg(v("x")),
+        add(v("x"), i(1)),
+        mul(v(""), v("y")),
+        mul(i(2), v("z")),
+        pow(v("x"), v("n")),
+        pow(pi(), q(1, 2)),
+        sqrt(i(2)),
+        sin(v("x")),
+    };
+    std::mt19937 rng(11);
+    const auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
+    fast::Bases bases;
+    fast::Keys keys(bases);
+    for (int round = 0; round < 4000; ++round) {
+        Term term{1, {}};
+        fast::Powers powers;
+        const int length = pick(5);
+        for (int k = 0; k < length; ++k) {
+            const ExprPtr& base = pool[pick(static_cast<int>(pool.size()))];
+            const int exp = pick(3) == 0 ? pick(25) - 12 : 1;
+            const std::uint32_t h = bases.handle_of(base);
+            if (std::any_of(powers.begin(), powers.end(),
+                            [&](const fast::Power& p) { return p.id == bases.id(h); })) {
+                continue;  // a term's bases are distinct
+            }
+            term.factors.push_back(Factor{base, exp});
+            powers.push_back(fast::Power{h, bases.id(h), exp});
+        }
+        SCOPED_TRACE(describe(term));
+        EXPECT_EQ(keys.text(keys.key_of(powers)), term_key(term));
+    }
 }
 
 }  // namespace

@@ -1,0 +1,160 @@
+#include "expand/bases.hpp"
+
+#include <algorithm>
+#include <functional>
+#include <numeric>
+#include <utility>
+
+namespace tavrelo::fast {
+namespace {
+
+std::uint64_t mix(std::uint64_t h, std::uint64_t v) {
+    h ^= v + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
+    return h * 0xBF58476D1CE4E5B9ull;
+}
+
+struct Children {
+    const ExprPtr* first = nullptr;
+    const ExprPtr* second = nullptr;
+};
+
+Children children_of(const Expr& e) {
+    switch (kind_of(e)) {
+    case ExprKind::Neg: return {&as<Neg>(e).operand};
+    case ExprKind::Sqrt: return {&as<Sqrt>(e).operand};
+    case ExprKind::Cbrt: return {&as<Cbrt>(e).operand};
+    case ExprKind::Sin: return {&as<Sin>(e).operand};
+    case ExprKind::Cos: return {&as<Cos>(e).operand};
+    case ExprKind::Tan: return {&as<Tan>(e).operand};
+    case ExprKind::Log: return {&as<Log>(e).operand};
+    case ExprKind::Add: return {&as<Add>(e).left, &as<Add>(e).right};
+    case ExprKind::Mul: return {&as<Mul>(e).left, &as<Mul>(e).right};
+    case ExprKind::Div: return {&as<Div>(e).num, &as<Div>(e).den};
+    case ExprKind::Pow: return {&as<Pow>(e).base, &as<Pow>(e).exp};
+    default: return {};
+    }
+}
+
+std::uint64_t leaf_hash(const Expr& e) {
+    const auto k = static_cast<std::uint64_t>(e.kind());
+    switch (kind_of(e)) {
+    case ExprKind::Int: return mix(k, static_cast<std::uint32_t>(as<Int>(e).value));
+    case ExprKind::Var: return mix(k, std::hash<std::string>{}(as<Var>(e).name));
+    case ExprKind::Rational:
+        return mix(mix(k, static_cast<std::uint32_t>(as<Rational>(e).num)),
+                   static_cast<std::uint32_t>(as<Rational>(e).den));
+    default: return mix(k, 0);
+    }
+}
+
+bool takes_apart(const Expr& e) {
+    switch (kind_of(e)) {
+    case ExprKind::Int:
+    case ExprKind::Neg:
+    case ExprKind::Mul: return true;
+    case ExprKind::Pow: return kind_of(*as<Pow>(e).exp) == ExprKind::Int;
+    default: return false;
+    }
+}
+
+}  // namespace
+
+std::uint64_t Bases::structural_hash(const ExprPtr& root) {
+    // Post-order without recursion; every hashed node stays reachable from a kept handle.
+    std::vector<std::pair<const Expr*, bool>> pending{{root.get(), false}};
+    while (!pending.empty()) {
+        auto [node, children_done] = pending.back();
+        if (hash_of_node_.count(node) != 0) {
+            pending.pop_back();
+            continue;
+        }
+        const Children c = children_of(*node);
+        if (c.first == nullptr) {
+            hash_of_node_.emplace(node, leaf_hash(*node));
+            pending.pop_back();
+            continue;
+        }
+        if (!children_done) {
+            pending.back().second = true;
+            if (c.second != nullptr) {
+                pending.emplace_back(c.second->get(), false);
+            }
+            pending.emplace_back(c.first->get(), false);
+            continue;
+        }
+        std::uint64_t h = mix(static_cast<std::uint64_t>(node->kind()), 1);
+        h = mix(h, hash_of_node_.at(c.first->get()));
+        if (c.second != nullptr) {
+            h = mix(h, hash_of_node_.at(c.second->get()));
+        }
+        hash_of_node_.emplace(node, h);
+        pending.pop_back();
+    }
+    return hash_of_node_.at(root.get());
+}
+
+std::uint32_t Bases::handle_of(const ExprPtr& node) {
+    const auto known = handle_of_node_.find(node.get());
+    if (known != handle_of_node_.end()) {
+        return known->second;
+    }
+    const auto handle = static_cast<std::uint32_t>(nodes_.size());
+    nodes_.push_back(node);
+    decomposable_.push_back(takes_apart(*node));
+    handle_of_node_.emplace(node.get(), handle);
+
+    const std::uint64_t h = structural_hash(node);
+    std::uint32_t id = kUnknown;
+    const auto [first, last] = ids_by_hash_.equal_range(h);
+    for (auto it = first; it != last; ++it) {
+        if (structurally_equal(*node, representative(it->second))) {
+            id = it->second;
+            break;
+        }
+    }
+    if (id == kUnknown) {
+        id = static_cast<std::uint32_t>(first_handle_of_id_.size());
+        first_handle_of_id_.push_back(handle);
+        group_of_id_.push_back(kUnknown);
+        ids_by_hash_.emplace(h, id);
+    }
+    id_of_handle_.push_back(id);
+    return handle;
+}
+
+std::uint32_t Bases::assign_group(std::uint32_t id) {
+    std::string text = representative(id).to_string();
+    const auto found = group_of_text_.find(text);
+    std::uint32_t g = 0;
+    if (found != group_of_text_.end()) {
+        g = found->second;
+    } else {
+        g = static_cast<std::uint32_t>(group_texts_.size());
+        group_texts_.push_back(std::move(text));
+        group_of_text_.emplace(group_texts_.back(), g);
+    }
+    group_of_id_[id] = g;
+    return g;
+}
+
+bool Bases::ranked() {
+    constexpr std::size_t kMostRanked = 256;
+    const std::size_t groups = group_texts_.size();
+    if (groups > kMostRanked) {
+        return false;
+    }
+    if (rank_of_group_.size() != groups) {
+        std::vector<std::uint32_t> order(groups);
+        std::iota(order.begin(), order.end(), 0u);
+        std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+            return group_texts_[a] > group_texts_[b];
+        });
+        rank_of_group_.assign(groups, 0);
+        for (std::size_t r = 0; r < groups; ++r) {
+            rank_of_group_[order[r]] = static_cast<std::uint32_t>(r);
+        }
+    }
+    return true;
+}
+
+}  // namespace tavrelo::fast

@@ -1,0 +1,261 @@
+#include "expand/keys.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <utility>
+
+#include "expand/term.hpp"
+
+namespace tavrelo::fast {
+namespace {
+
+bool is_ascii_letter(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
+
+// What the renderer writes between two factors standing side by side: digits never run into
+// digits, and a control word is closed before a letter.
+std::string_view separator(std::string_view left, std::string_view right) {
+    if (left.empty() || right.empty()) {
+        return {};
+    }
+    const auto last = static_cast<unsigned char>(left.back());
+    const auto first = static_cast<unsigned char>(right.front());
+    if (is_digit(last)) {
+        return is_digit(first) ? " \\cdot " : "";
+    }
+    std::size_t run = left.size();
+    while (run > 0 && is_ascii_letter(static_cast<unsigned char>(left[run - 1]))) {
+        --run;
+    }
+    if (run < left.size() && run > 0 && left[run - 1] == '\\' &&
+        (is_ascii_letter(first) || first >= 0x80)) {
+        return " ";
+    }
+    return {};
+}
+
+bool wrapped_as_power_base(const Expr& b) {
+    return b.precedence() < 4 || kind_of(b) == ExprKind::Pow ||
+           (kind_of(b) == ExprKind::Int && as<Int>(b).value < 0) ||
+           (kind_of(b) == ExprKind::Rational && as<Rational>(b).num < 0);
+}
+
+void append_power_text(std::string& out, const Expr& base, const std::string& base_text, int exp) {
+    if (wrapped_as_power_base(base)) {
+        out += "\\left(";
+        out += base_text;
+        out += "\\right)";
+    } else {
+        out += base_text;
+    }
+    out += "^{";
+    out += std::to_string(exp);
+    out += '}';
+}
+
+}  // namespace
+
+Keys::Keys(Bases& bases) : bases_(bases) { (void)intern("1"); }
+
+bool Keys::before(std::uint32_t a, std::uint32_t b) const {
+    if (b == kOne) {
+        return a != kOne;
+    }
+    if (a == kOne) {
+        return false;
+    }
+    return texts_[a] > texts_[b];
+}
+
+std::uint32_t Keys::intern(std::string text) {
+    const std::uint64_t h = std::hash<std::string_view>{}(text)*0x9E3779B97F4A7C15ull;
+    const std::uint32_t found =
+        text_index_.find(h, [&](std::uint32_t id) { return texts_[id] == text; });
+    if (found != FlatIndex::kAbsent) {
+        return found;
+    }
+    const auto id = static_cast<std::uint32_t>(texts_.size());
+    texts_.push_back(std::move(text));
+    text_index_.insert(h, id);
+    return id;
+}
+
+std::uint32_t Keys::find_canonical(const std::vector<std::uint32_t>& words,
+                                   std::uint64_t hash) const {
+    const std::uint32_t known = monomial_index_.find(hash, [&](std::uint32_t m) {
+        const Monomial& mono = monomials_[m];
+        return mono.length == words.size() &&
+               std::memcmp(&words_[mono.offset], words.data(), 4 * words.size()) == 0;
+    });
+    return known == FlatIndex::kAbsent ? known : monomials_[known].key;
+}
+
+std::uint32_t Keys::key_of_canonical(const std::vector<std::uint32_t>& words, std::uint64_t hash) {
+    const std::uint32_t known = find_canonical(words, hash);
+    if (known != FlatIndex::kAbsent) {
+        return known;
+    }
+    canonical_powers_.clear();
+    for (std::size_t i = 0; i < words.size(); i += 2) {
+        canonical_powers_.push_back(Power{bases_.representative_handle(words[i]), words[i],
+                                          static_cast<int>(words[i + 1])});
+    }
+    by_text_.clear();
+    for (const Power& p : canonical_powers_) {
+        by_text_.push_back(&p);
+    }
+    const std::uint32_t key = intern(render(by_text_));
+    monomials_.push_back(Monomial{static_cast<std::uint32_t>(words_.size()),
+                                  static_cast<std::uint32_t>(words.size()), key});
+    words_.insert(words_.end(), words.begin(), words.end());
+    monomial_index_.insert(hash, static_cast<std::uint32_t>(monomials_.size() - 1));
+    return key;
+}
+
+std::uint32_t Keys::key_of(const Powers& powers) {
+    live_.clear();
+    for (const Power& p : powers) {
+        if (p.exp != 0) {
+            live_.emplace_back(bases_.group(p.id), &p);
+        }
+    }
+    if (live_.empty()) {
+        return kOne;
+    }
+    // Canonical form: equal texts stay in list order (the order the text sort keeps), which is
+    // all the key depends on. With ranks, the canonical form is the text order itself.
+    const bool ranked = bases_.ranked();
+    if (ranked) {
+        for (auto& [order, p] : live_) {
+            order = bases_.rank(order);
+        }
+    }
+    for (std::size_t i = 1; i < live_.size(); ++i) {
+        for (std::size_t j = i; j > 0 && live_[j - 1].first > live_[j].first; --j) {
+            std::swap(live_[j - 1], live_[j]);
+        }
+    }
+    packed_.clear();
+    for (const auto& [group, p] : live_) {
+        packed_.push_back(p->id);
+        packed_.push_back(static_cast<std::uint32_t>(p->exp));
+    }
+    const std::uint64_t h = hash_words(packed_.data(), packed_.size());
+    const std::uint32_t known = find_canonical(packed_, h);
+    if (known != FlatIndex::kAbsent) {
+        return known;
+    }
+    by_text_.clear();
+    for (const auto& [group, p] : live_) {
+        by_text_.push_back(p);
+    }
+    const auto later_text = [&](const Power* a, const Power* b) {
+        return bases_.text(a->id) > bases_.text(b->id);
+    };
+    if (ranked) {
+        // Already in text order.
+    } else if (by_text_.size() <= 32) {
+        for (std::size_t i = 1; i < by_text_.size(); ++i) {
+            for (std::size_t j = i; j > 0 && later_text(by_text_[j], by_text_[j - 1]); --j) {
+                std::swap(by_text_[j - 1], by_text_[j]);
+            }
+        }
+    } else {
+        std::stable_sort(by_text_.begin(), by_text_.end(), later_text);
+    }
+    const std::uint32_t key = intern(render(by_text_));
+    monomials_.push_back(Monomial{static_cast<std::uint32_t>(words_.size()),
+                                  static_cast<std::uint32_t>(packed_.size()), key});
+    words_.insert(words_.end(), packed_.begin(), packed_.end());
+    monomial_index_.insert(h, static_cast<std::uint32_t>(monomials_.size() - 1));
+    return key;
+}
+
+std::string Keys::render(const std::vector<const Power*>& by_text) {
+    // Numbers standing as factors change the product's rules: render the real tree.
+    for (const Power* p : by_text) {
+        const ExprKind k = kind_of(bases_.representative(p->id));
+        if (p->exp == 1 && (k == ExprKind::Int || k == ExprKind::Rational)) {
+            Powers copy;
+            for (const Power* q : by_text) {
+                copy.push_back(*q);
+            }
+            return build_summand(bases_, 1, copy)->to_string();
+        }
+    }
+    const bool product = by_text.size() > 1;
+    std::string out;
+    std::string piece;
+    for (const Power* p : by_text) {
+        const Expr& base = bases_.representative(p->id);
+        const std::string& base_text = bases_.text(p->id);
+        piece.clear();
+        if (p->exp != 1) {
+            append_power_text(piece, base, base_text, p->exp);
+        } else if (product && base.precedence() < 3) {
+            piece += "\\left(";
+            piece += base_text;
+            piece += "\\right)";
+        } else {
+            piece = base_text;
+        }
+        out += separator(out, piece);
+        out += piece;
+    }
+    return out;
+}
+
+ExprPtr build_summand(Bases& bases, int coef, const Powers& powers) {
+    // (text rank or 0, text, power); ranks make the usual short lists cheap to order.
+    struct Placed {
+        std::uint32_t rank;
+        const std::string* text;
+        const Power* power;
+    };
+    std::vector<Placed> order;
+    order.reserve(powers.size());
+    for (const Power& p : powers) {
+        if (p.exp != 0) {
+            order.push_back(Placed{0, &bases.text(p.id), &p});
+        }
+    }
+    if (bases.ranked()) {
+        for (Placed& o : order) {
+            o.rank = bases.rank(bases.group(o.power->id));
+        }
+        for (std::size_t i = 1; i < order.size() && order.size() <= 32; ++i) {
+            for (std::size_t j = i; j > 0 && order[j].rank < order[j - 1].rank; --j) {
+                std::swap(order[j - 1], order[j]);
+            }
+        }
+        if (order.size() > 32) {
+            std::stable_sort(order.begin(), order.end(),
+                             [](const Placed& a, const Placed& b) { return a.rank < b.rank; });
+        }
+    } else {
+        std::stable_sort(order.begin(), order.end(),
+                         [](const Placed& a, const Placed& b) { return *a.text > *b.text; });
+    }
+    ExprPtr product;
+    for (const Placed& o : order) {
+        const Power* p = o.power;
+        const ExprPtr& base = bases.node(p->handle);
+        ExprPtr piece =
+            p->exp == 1 ? base : std::make_shared<Pow>(base, std::make_shared<Int>(p->exp));
+        product = product ? std::make_shared<Mul>(std::move(product), std::move(piece))
+                          : std::move(piece);
+    }
+    if (coef == 0 || !product) {
+        return std::make_shared<Int>(coef);
+    }
+    if (coef == 1) {
+        return product;
+    }
+    if (coef == -1) {
+        return std::make_shared<Neg>(std::move(product));
+    }
+    return std::make_shared<Mul>(std::make_shared<Int>(coef), std::move(product));
+}
+
+}  // namespace tavrelo::fast

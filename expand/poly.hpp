@@ -1,0 +1,59 @@
+// The expander's working form of an expanded value: terms as coefficient and powers of
+// registered bases, the tree built only when someone needs it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include "core/expr.hpp"
+
+namespace tavrelo::fast {
+
+struct Power {
+    std::uint32_t handle;  // the very node the reference algorithm would keep
+    std::uint32_t id;      // its structure: equal ids, equal bases
+    int exp;
+};
+
+using Powers = std::vector<Power>;
+
+inline constexpr std::int32_t kNoKey = -1;
+
+struct Summand {
+    int coef;
+    std::int32_t key;  // like-term key id, kNoKey until asked for
+    Powers powers;     // in merge order; the text order is applied when a key or tree is made
+};
+
+// Either the raw split of a tree that the expander returns as it is (`collected` false: `terms`
+// are the summands of `tree`), or the result of a collection (`collected` true: one entry per
+// key, non-zero coefficients, no zero exponents outside the chain mode below).
+struct Poly {
+    bool collected = false;
+    bool sorted = true;  // entries stand in output order
+    bool rare = false;   // some entry's tree does not decompose back into that entry
+    std::vector<Summand> terms;
+    ExprPtr tree;
+
+    // The summands of the tree of a rare collected value, computed on first need.
+    std::vector<Summand> splits;
+    bool splits_ready = false;
+
+    // Key id -> entry position, for in-place additions.
+    std::unordered_map<std::uint32_t, std::uint32_t> key_index;
+    bool key_index_ready = false;
+
+    // Chain mode: a single entry multiplied in place. Base id -> position, dead positions (zero
+    // exponents standing for absent factors), and counts that decide rarity without a scan.
+    std::unordered_map<std::uint32_t, std::uint32_t> power_index;
+    bool chain = false;
+    std::size_t dead = 0;
+    std::size_t live = 0;
+    std::size_t odd = 0;  // live exponent-1 powers of bases that decomposition takes apart
+};
+
+using PolyRef = std::shared_ptr<Poly>;
+
+}  // namespace tavrelo::fast
