@@ -23,6 +23,8 @@ enum class Join : std::uint8_t { None, DigitEnd, ControlWordEnd };
 
 class Writer {
 public:
+    explicit Writer(const Expr& root) : root_(root) {}
+
     void put(std::string_view s) {
         if (s.empty()) {
             return;
@@ -47,8 +49,6 @@ public:
     }
 
     [[nodiscard]] std::size_t size() const { return out_.size(); }
-
-    void reserve(std::size_t n) { out_.reserve(n); }
 
     // The left factor of a product was written from `start` on; the first byte of the right
     // factor decides the separator. An empty left factor leaves any separator still awaited by
@@ -85,6 +85,9 @@ private:
 
     void append(std::string_view s) {
         const std::size_t old = out_.size();
+        if (old + s.size() > out_.capacity()) {
+            before_growing(old + s.size());
+        }
         out_.append(s);
         std::size_t i = s.size();
         while (i > 0 && is_ascii_letter(static_cast<unsigned char>(s[i - 1]))) {
@@ -95,9 +98,30 @@ private:
         }
     }
 
+    // A text can outgrow its tree only where subtrees are shared: 61 nodes can stand for 2^60
+    // leaves. Past a size that ordinary trees rarely reach, the whole text is measured once
+    // (linear in the distinct nodes) and refused at once when memory cannot hold it; otherwise
+    // the buffer takes its final size and never grows again.
+    [[gnu::noinline, gnu::cold]] void before_growing(std::size_t needed) {
+        if (measured_ || needed <= kMeasureAbove) {
+            return;
+        }
+        measured_ = true;
+        const std::uint64_t limit = latex_text_limit();
+        const std::uint64_t bound = latex_size_bound(root_, limit);
+        if (bound > limit || bound > out_.max_size()) {
+            throw std::bad_alloc();
+        }
+        out_.reserve(static_cast<std::size_t>(bound));
+    }
+
+    static constexpr std::size_t kMeasureAbove = std::size_t{16} << 20;
+
+    const Expr& root_;
     std::string out_;
     std::size_t letter_run_start_ = 0;  // where the trailing run of ASCII letters begins
     Join pending_ = Join::None;
+    bool measured_ = false;
 };
 
 enum class Op : std::uint8_t {
@@ -112,7 +136,6 @@ enum class Op : std::uint8_t {
 struct Task {
     Op op;
     std::uint8_t min_prec;
-    bool shared;           // the node has other owners besides the parent that pushed it
     std::uint32_t length;  // of `text`
     union {
         const Expr* node;
@@ -126,7 +149,6 @@ Task node_task(const Expr* n, int min_prec, Op op = Op::Node, std::size_t start 
     Task t;
     t.op = op;
     t.min_prec = static_cast<std::uint8_t>(min_prec);
-    t.shared = false;
     t.length = 0;
     t.node = n;
     t.start = start;
@@ -144,22 +166,23 @@ Task position_task(Op op, const Expr* n, std::size_t start) { return node_task(n
 
 class Renderer {
 public:
-    explicit Renderer(std::vector<Task>& tasks) : tasks_(tasks) { tasks_.clear(); }
+    Renderer(std::vector<Task>& tasks, const Expr& root) : w_(root), tasks_(tasks) {
+        tasks_.clear();
+    }
 
     std::string run(const Expr& root) {
-        root_ = &root;
         tasks_.push_back(node_task(&root, 0));
         while (!tasks_.empty()) {
             const Task t = tasks_.back();
             tasks_.pop_back();
             switch (t.op) {
-            case Op::Node: render(*t.node, t.min_prec, t.shared); break;
+            case Op::Node: render(*t.node, t.min_prec); break;
             case Op::Literal: w_.put(std::string_view(t.text, t.length)); break;
             case Op::AddRight: add_right(as<Add>(*t.node)); break;
             case Op::MulRight:
                 w_.left_factor_done(t.start);
                 later(position_task(Op::ProductDone, nullptr, t.start));
-                later(child_task(as<Mul>(*t.node).right, 3));
+                later(node_task(as<Mul>(*t.node).right.get(), 3));
                 break;
             case Op::ProductDone: w_.product_done(t.start); break;
             }
@@ -171,64 +194,30 @@ private:
     // Tasks run last-in first-out: push the pieces of a node's text in reverse.
     void later(const Task& t) { tasks_.push_back(t); }
 
-    // A child to render. Only a subtree reached along several paths can make the text outgrow
-    // the tree itself (2^60 leaves in 61 nodes); the first one met triggers a size check.
-    Task child_task(const ExprPtr& p, int min_prec) const {
-        Task t = node_task(p.get(), min_prec);
-        t.shared = !size_checked_ && p.use_count() > 1;
-        return t;
-    }
-
-    static bool may_repeat_much(const Expr& e, ExprKind kind) {
-        switch (kind) {
-        case ExprKind::Int:
-        case ExprKind::Rational:
-        case ExprKind::Pi:
-        case ExprKind::E: return false;
-        case ExprKind::Var: return as<Var>(e).name.size() > 64;
-        default: return true;
-        }
-    }
-
-    // Refuse at once, before any large allocation, a text that memory cannot hold.
-    void check_size() {
-        size_checked_ = true;
-        const std::uint64_t limit = latex_text_limit();
-        const std::uint64_t bound = latex_size_bound(*root_, limit);
-        if (bound > limit || bound > std::string().max_size()) {
-            throw std::bad_alloc();
-        }
-        w_.reserve(static_cast<std::size_t>(bound));
-    }
-
-    void render(const Expr& e, int min_prec, bool shared) {
-        const ExprKind kind = kind_of(e);
-        if (shared && !size_checked_ && may_repeat_much(e, kind)) {
-            check_size();
-        }
+    void render(const Expr& e, int min_prec) {
         if (e.precedence() < min_prec) {
             w_.put("\\left(");
             later(literal_task("\\right)"));
         }
-        switch (kind) {
+        switch (kind_of(e)) {
         case ExprKind::Int: w_.put_int(as<Int>(e).value); break;
         case ExprKind::Var: w_.put(as<Var>(e).name); break;
         case ExprKind::Rational: rational(as<Rational>(e)); break;
         case ExprKind::Neg:
             w_.put("-");
-            later(child_task(as<Neg>(e).operand, 2));
+            later(node_task(as<Neg>(e).operand.get(), 2));
             break;
         case ExprKind::Add:
             later(position_task(Op::AddRight, &e, 0));
-            later(child_task(as<Add>(e).left, 0));
+            later(node_task(as<Add>(e).left.get(), 0));
             break;
         case ExprKind::Mul: mul(as<Mul>(e)); break;
         case ExprKind::Div:
             w_.put("\\frac{");
             later(literal_task("}"));
-            later(child_task(as<Div>(e).den, 0));
+            later(node_task(as<Div>(e).den.get(), 0));
             later(literal_task("}{"));
-            later(child_task(as<Div>(e).num, 0));
+            later(node_task(as<Div>(e).num.get(), 0));
             break;
         case ExprKind::Pow: pow(as<Pow>(e)); break;
         case ExprKind::Sqrt: wrapped("\\sqrt{", as<Sqrt>(e).operand, "}"); break;
@@ -245,7 +234,7 @@ private:
     void wrapped(std::string_view open, const ExprPtr& operand, std::string_view close) {
         w_.put(open);
         later(literal_task(close));
-        later(child_task(operand, 0));
+        later(node_task(operand.get(), 0));
     }
 
     void rational(const Rational& r) {
@@ -273,7 +262,7 @@ private:
         switch (kind_of(r)) {
         case ExprKind::Neg:
             w_.put(" - ");
-            later(child_task(as<Neg>(r).operand, 2));
+            later(node_task(as<Neg>(r).operand.get(), 2));
             return;
         case ExprKind::Int:
             if (as<Int>(r).value < 0) {
@@ -297,7 +286,7 @@ private:
         default: break;
         }
         w_.put(" + ");
-        later(child_task(a.right, 0));
+        later(node_task(&r, 0));
     }
 
     static bool is_int(const Expr& e, int v) {
@@ -309,18 +298,18 @@ private:
         const Expr& r = *m.right;
         if (is_int(l, -1)) {
             w_.put("-");
-            later(child_task(m.right, 3));
+            later(node_task(&r, 3));
         } else if (is_int(l, 1)) {
-            later(child_task(m.right, 3));
+            later(node_task(&r, 3));
         } else if (is_int(r, 1)) {
-            later(child_task(m.left, 3));
+            later(node_task(&l, 3));
         } else if (l.is_number() && r.is_number()) {
-            later(child_task(m.right, 3));
+            later(node_task(&r, 3));
             later(literal_task(" \\cdot "));
-            later(child_task(m.left, 3));
+            later(node_task(&l, 3));
         } else {
             later(position_task(Op::MulRight, &m, w_.size()));
-            later(child_task(m.left, 3));
+            later(node_task(&l, 3));
         }
     }
 
@@ -330,19 +319,17 @@ private:
                           (kind_of(b) == ExprKind::Int && as<Int>(b).value < 0) ||
                           (kind_of(b) == ExprKind::Rational && as<Rational>(b).num < 0);
         later(literal_task("}"));
-        later(child_task(p.exp, 0));
+        later(node_task(p.exp.get(), 0));
         later(literal_task("^{"));
         if (wrap) {
             w_.put("\\left(");
             later(literal_task("\\right)"));
         }
-        later(child_task(p.base, 0));
+        later(node_task(&b, 0));
     }
 
     Writer w_;
     std::vector<Task>& tasks_;
-    const Expr* root_ = nullptr;
-    bool size_checked_ = false;
 };
 
 // A stack that a deep tree grew is not kept for the rest of the thread's life.
@@ -353,7 +340,7 @@ constexpr std::size_t kKeptTasks = 4096;
 std::string render_latex(const Expr& root) {
     // Reused between calls on a thread: the expander renders many small terms.
     thread_local std::vector<Task> tasks;
-    std::string text = Renderer(tasks).run(root);
+    std::string text = Renderer(tasks, root).run(root);
     if (tasks.capacity() > kKeptTasks) {
         tasks = std::vector<Task>();
     }

@@ -73,14 +73,26 @@ private:
 
     // A child as the renderer pushes it: parenthesised below `min_prec`.
     void child(const ExprPtr& p, int min_prec) {
-        tasks_.push_back(Task{p.get(), false, min_prec, 0, p.use_count() > 1});
+        tasks_.push_back(Task{p.get(), false, min_prec, 0, p.use_count() > 1 && has_children(*p)});
+    }
+
+    static bool has_children(const Expr& e) {
+        switch (kind_of(e)) {
+        case ExprKind::Int:
+        case ExprKind::Var:
+        case ExprKind::Rational:
+        case ExprKind::Pi:
+        case ExprKind::E: return false;
+        default: return true;
+        }
     }
 
     void enter(const Expr& e, int min_prec, bool shared) {
         if (e.precedence() < min_prec) {
             count(kParens);
         }
-        // Only a node reachable along several paths can be met again: remember its length.
+        // Only a node reachable along several paths can be met again: remember its length
+        // (leaves are as quick to measure as to look up).
         if (shared) {
             if (const auto hit = memo_.find(&e); hit != memo_.end()) {
                 count(hit->second);

@@ -138,6 +138,18 @@ TEST(LatexSize, SharedSubtreesRenderLikeCopies) {
     }
 }
 
+// Past the size where the renderer measures the whole text first, it still writes it exactly.
+TEST(LatexSize, LongSharedTextIsWrittenWhole) {
+    ExprPtr e = std::make_shared<Var>("abcdefgh");
+    std::string want = "abcdefgh";
+    for (int k = 0; k < 22; ++k) {
+        e = std::make_shared<Add>(e, e);
+        want = want + " + " + want;
+    }
+    ASSERT_GT(want.size(), std::size_t{32} << 20);
+    EXPECT_TRUE(e->to_string() == want);
+}
+
 TEST(LatexSize, TextBeyondMemoryIsRefused) {
     for (const auto& [name, twice] : kShapes) {
         const ExprPtr huge = shared_tree(twice, x(), 60);
