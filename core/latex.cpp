@@ -99,28 +99,35 @@ private:
     }
 
     // A text can outgrow its tree only where subtrees are shared: 61 nodes can stand for 2^60
-    // leaves. Past a size that ordinary trees rarely reach, the whole text is measured once
-    // (linear in the distinct nodes) and refused at once when memory cannot hold it; otherwise
-    // the buffer takes its final size and never grows again.
+    // leaves. Each time a long text doubles, the renderer tries to measure the whole text with a
+    // small budget of steps (shared subtrees are measured once, so such a tree measures
+    // quickly), refuses at once a text that memory cannot hold, and otherwise gives the buffer
+    // its final size. A large tree without sharing exceeds the budget: its text costs memory in
+    // proportion to the tree anyway, and the budget keeps the tries to a few percent.
     [[gnu::noinline, gnu::cold]] void before_growing(std::size_t needed) {
-        if (measured_ || needed <= kMeasureAbove) {
+        if (measured_ || needed <= next_measure_) {
+            return;
+        }
+        next_measure_ = needed * 2;
+        const std::uint64_t limit = latex_text_limit();
+        const auto bound = latex_size_bound_within(root_, limit, needed / kBytesPerStep);
+        if (!bound) {
             return;
         }
         measured_ = true;
-        const std::uint64_t limit = latex_text_limit();
-        const std::uint64_t bound = latex_size_bound(root_, limit);
-        if (bound > limit || bound > out_.max_size()) {
+        if (*bound > limit || *bound > out_.max_size()) {
             throw std::bad_alloc();
         }
-        out_.reserve(static_cast<std::size_t>(bound));
+        out_.reserve(static_cast<std::size_t>(*bound));
     }
 
-    static constexpr std::size_t kMeasureAbove = std::size_t{16} << 20;
+    static constexpr std::size_t kBytesPerStep = 256;
 
     const Expr& root_;
     std::string out_;
     std::size_t letter_run_start_ = 0;  // where the trailing run of ASCII letters begins
     Join pending_ = Join::None;
+    std::size_t next_measure_ = std::size_t{64} << 10;
     bool measured_ = false;
 };
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <limits>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -44,11 +45,15 @@ bool is_int(const Expr& e, int v) { return kind_of(e) == ExprKind::Int && as<Int
 
 class Sizer {
 public:
-    explicit Sizer(Size stop_above) : stop_above_(stop_above) {}
+    Sizer(Size stop_above, std::size_t max_steps)
+        : stop_above_(stop_above), steps_left_(max_steps) {}
 
-    Size run(const Expr& root) {
+    std::optional<Size> run(const Expr& root) {
         tasks_.push_back(Task{&root, false, 0, 0});
         while (!tasks_.empty() && total_ <= stop_above_) {
+            if (steps_left_-- == 0) {
+                return std::nullopt;
+            }
             const Task t = tasks_.back();
             tasks_.pop_back();
             if (t.leaving) {
@@ -182,6 +187,7 @@ private:
     }
 
     Size stop_above_;
+    std::size_t steps_left_;
     Size total_ = 0;
     std::vector<Task> tasks_;
     std::unordered_map<const Expr*, Size> memo_;
@@ -190,7 +196,12 @@ private:
 }  // namespace
 
 std::uint64_t latex_size_bound(const Expr& root, std::uint64_t stop_above) {
-    return Sizer(stop_above).run(root);
+    return *Sizer(stop_above, SIZE_MAX).run(root);
+}
+
+std::optional<std::uint64_t> latex_size_bound_within(const Expr& root, std::uint64_t stop_above,
+                                                     std::size_t max_steps) {
+    return Sizer(stop_above, max_steps).run(root);
 }
 
 std::uint64_t latex_text_limit() noexcept {
