@@ -32,6 +32,20 @@ CASES = {
             tree = Add(tree, Neg(x) if i % 2 == 0 else x)
         check = lambda r: r is x
     """,
+    "neg_chain_over_sum": """
+        x, y = Var("x"), Var("y")
+        tree = Add(x, y)
+        for _ in range(N):
+            tree = Neg(tree)
+        check = lambda r: r.to_string() == "y + x"
+    """,
+    "neg_chain_over_product": """
+        x, y = Var("x"), Var("y")
+        tree = Mul(x, y)
+        for _ in range(N + 1):
+            tree = Neg(tree)
+        check = lambda r: r.to_string() == "-yx" and r.operand().right() is x
+    """,
     "product_left": """
         names = [Var(f"v{k}") for k in range(1000)]
         tree = names[0]
