@@ -1,4 +1,8 @@
 // Positional structural equality, walked with an explicit stack so depth costs heap, not stack.
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -9,26 +13,40 @@ namespace {
 
 // Children of a node in comparison order; unary nodes have one, constants and leaves none.
 struct Children {
-    const Expr* first = nullptr;
-    const Expr* second = nullptr;
+    const ExprPtr* first = nullptr;
+    const ExprPtr* second = nullptr;
 };
 
 Children children_of(const Expr& e) {
     switch (kind_of(e)) {
-    case ExprKind::Neg: return {as<Neg>(e).operand.get()};
-    case ExprKind::Sqrt: return {as<Sqrt>(e).operand.get()};
-    case ExprKind::Cbrt: return {as<Cbrt>(e).operand.get()};
-    case ExprKind::Sin: return {as<Sin>(e).operand.get()};
-    case ExprKind::Cos: return {as<Cos>(e).operand.get()};
-    case ExprKind::Tan: return {as<Tan>(e).operand.get()};
-    case ExprKind::Log: return {as<Log>(e).operand.get()};
-    case ExprKind::Add: return {as<Add>(e).left.get(), as<Add>(e).right.get()};
-    case ExprKind::Mul: return {as<Mul>(e).left.get(), as<Mul>(e).right.get()};
-    case ExprKind::Div: return {as<Div>(e).num.get(), as<Div>(e).den.get()};
-    case ExprKind::Pow: return {as<Pow>(e).base.get(), as<Pow>(e).exp.get()};
+    case ExprKind::Neg: return {&as<Neg>(e).operand};
+    case ExprKind::Sqrt: return {&as<Sqrt>(e).operand};
+    case ExprKind::Cbrt: return {&as<Cbrt>(e).operand};
+    case ExprKind::Sin: return {&as<Sin>(e).operand};
+    case ExprKind::Cos: return {&as<Cos>(e).operand};
+    case ExprKind::Tan: return {&as<Tan>(e).operand};
+    case ExprKind::Log: return {&as<Log>(e).operand};
+    case ExprKind::Add: return {&as<Add>(e).left, &as<Add>(e).right};
+    case ExprKind::Mul: return {&as<Mul>(e).left, &as<Mul>(e).right};
+    case ExprKind::Div: return {&as<Div>(e).num, &as<Div>(e).den};
+    case ExprKind::Pow: return {&as<Pow>(e).base, &as<Pow>(e).exp};
     default: return {};
     }
 }
+
+// Two children to compare, as their parents hold them: the handles tell whether they are shared.
+struct Pair {
+    const ExprPtr* x;
+    const ExprPtr* y;
+};
+
+using PairSet = std::unordered_set<std::pair<const Expr*, const Expr*>, struct PairHash>;
+
+struct PairHash {
+    std::size_t operator()(const std::pair<const Expr*, const Expr*>& p) const noexcept {
+        return std::hash<const Expr*>()(p.first) * 31 + std::hash<const Expr*>()(p.second);
+    }
+};
 
 bool same_leaf(const Expr& a, const Expr& b) {
     switch (kind_of(a)) {
@@ -44,9 +62,19 @@ bool same_leaf(const Expr& a, const Expr& b) {
 }  // namespace
 
 bool structurally_equal(const Expr& a, const Expr& b) {
-    std::vector<std::pair<const Expr*, const Expr*>> pending;
+    std::vector<Pair> pending;
+    // Pairs of shared subtrees already taken up. The answer is the conjunction over all pairs,
+    // so each needs comparing once: two copies of a 2^60-leaf DAG compare in linear time.
+    std::optional<PairSet> seen;
+    const auto first_visit = [&seen](const Expr* x, const Expr* y) {
+        if (!seen) {
+            seen.emplace();
+        }
+        return seen->emplace(x, y).second;
+    };
     const Expr* x = &a;
     const Expr* y = &b;
+    Pair handles{nullptr, nullptr};  // the roots have no parent handles
     for (;;) {
         if (x != y) {
             if (x->kind() != y->kind() || !same_leaf(*x, *y)) {
@@ -54,20 +82,26 @@ bool structurally_equal(const Expr& a, const Expr& b) {
             }
             const Children cx = children_of(*x);
             const Children cy = children_of(*y);
-            if (cx.second != nullptr) {
-                pending.emplace_back(cx.second, cy.second);
-            }
-            if (cx.first != nullptr) {
-                x = cx.first;
-                y = cy.first;
+            // Only a pair of nodes that both have several owners can be met again.
+            const bool may_repeat =
+                handles.x != nullptr && handles.x->use_count() > 1 && handles.y->use_count() > 1;
+            if (cx.first != nullptr && (!may_repeat || first_visit(x, y))) {
+                if (cx.second != nullptr) {
+                    pending.push_back(Pair{cx.second, cy.second});
+                }
+                handles = Pair{cx.first, cy.first};
+                x = handles.x->get();
+                y = handles.y->get();
                 continue;
             }
         }
         if (pending.empty()) {
             return true;
         }
-        std::tie(x, y) = pending.back();
+        handles = pending.back();
         pending.pop_back();
+        x = handles.x->get();
+        y = handles.y->get();
     }
 }
 

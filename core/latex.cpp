@@ -3,11 +3,13 @@
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "expr.hpp"
+#include "latex_size.hpp"
 
 namespace tavrelo {
 namespace {
@@ -21,6 +23,8 @@ enum class Join : std::uint8_t { None, DigitEnd, ControlWordEnd };
 
 class Writer {
 public:
+    explicit Writer(const Expr& root) : root_(root) {}
+
     void put(std::string_view s) {
         if (s.empty()) {
             return;
@@ -81,6 +85,9 @@ private:
 
     void append(std::string_view s) {
         const std::size_t old = out_.size();
+        if (old + s.size() > out_.capacity()) {
+            before_growing(old + s.size());
+        }
         out_.append(s);
         std::size_t i = s.size();
         while (i > 0 && is_ascii_letter(static_cast<unsigned char>(s[i - 1]))) {
@@ -91,9 +98,37 @@ private:
         }
     }
 
+    // A text can outgrow its tree only where subtrees are shared: 61 nodes can stand for 2^60
+    // leaves. Each time a long text doubles, the renderer tries to measure the whole text with a
+    // small budget of steps (shared subtrees are measured once, so such a tree measures
+    // quickly), refuses at once a text that memory cannot hold, and otherwise gives the buffer
+    // its final size. A large tree without sharing exceeds the budget: its text costs memory in
+    // proportion to the tree anyway, and the budget keeps the tries to a few percent.
+    [[gnu::noinline, gnu::cold]] void before_growing(std::size_t needed) {
+        if (measured_ || needed <= next_measure_) {
+            return;
+        }
+        next_measure_ = needed * 2;
+        const std::uint64_t limit = latex_text_limit();
+        const auto bound = latex_size_bound_within(root_, limit, needed / kBytesPerStep);
+        if (!bound) {
+            return;
+        }
+        measured_ = true;
+        if (*bound > limit || *bound > out_.max_size()) {
+            throw std::bad_alloc();
+        }
+        out_.reserve(static_cast<std::size_t>(*bound));
+    }
+
+    static constexpr std::size_t kBytesPerStep = 256;
+
+    const Expr& root_;
     std::string out_;
     std::size_t letter_run_start_ = 0;  // where the trailing run of ASCII letters begins
     Join pending_ = Join::None;
+    std::size_t next_measure_ = std::size_t{64} << 10;
+    bool measured_ = false;
 };
 
 enum class Op : std::uint8_t {
@@ -138,7 +173,9 @@ Task position_task(Op op, const Expr* n, std::size_t start) { return node_task(n
 
 class Renderer {
 public:
-    explicit Renderer(std::vector<Task>& tasks) : tasks_(tasks) { tasks_.clear(); }
+    Renderer(std::vector<Task>& tasks, const Expr& root) : w_(root), tasks_(tasks) {
+        tasks_.clear();
+    }
 
     std::string run(const Expr& root) {
         tasks_.push_back(node_task(&root, 0));
@@ -310,7 +347,7 @@ constexpr std::size_t kKeptTasks = 4096;
 std::string render_latex(const Expr& root) {
     // Reused between calls on a thread: the expander renders many small terms.
     thread_local std::vector<Task> tasks;
-    std::string text = Renderer(tasks).run(root);
+    std::string text = Renderer(tasks, root).run(root);
     if (tasks.capacity() > kKeptTasks) {
         tasks = std::vector<Task>();
     }
