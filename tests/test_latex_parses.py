@@ -35,3 +35,23 @@ def test_the_parser_refuses_a_control_word_glued_to_letters() -> None:
 def test_random_tree_text_parses(tree: Expr) -> None:
     # Empty names are left out: this parser also refuses empty groups such as \frac{}{x}.
     PARSER.parse("$" + tree.to_string() + "$")
+
+
+def operation_results() -> list[object]:
+    # The results of the simplify and expand tables, whatever their expected forms.
+    import test_expand
+    import test_simplify
+    from tavrelo import expand, simplify
+
+    params: list[object] = []
+    for i, row in enumerate(test_simplify.RESULTS):
+        params.append(pytest.param(simplify, row[0], id=f"simplify-{i}"))
+    for i, row in enumerate(test_expand.TABLE):
+        params.append(pytest.param(expand, row[0], id=f"expand-{i}"))
+    return params
+
+
+@pytest.mark.parametrize(("operation", "tree"), operation_results())
+def test_simplified_and_expanded_text_parses(operation: object, tree: Expr) -> None:
+    result = operation(tree)  # type: ignore[operator]
+    PARSER.parse("$" + result.to_string() + "$")
