@@ -6,33 +6,11 @@
 #include <utility>
 #include <vector>
 
+#include "children.hpp"
 #include "expr.hpp"
 
 namespace tavrelo {
 namespace {
-
-// Children of a node in comparison order; unary nodes have one, constants and leaves none.
-struct Children {
-    const ExprPtr* first = nullptr;
-    const ExprPtr* second = nullptr;
-};
-
-Children children_of(const Expr& e) {
-    switch (kind_of(e)) {
-    case ExprKind::Neg: return {&as<Neg>(e).operand};
-    case ExprKind::Sqrt: return {&as<Sqrt>(e).operand};
-    case ExprKind::Cbrt: return {&as<Cbrt>(e).operand};
-    case ExprKind::Sin: return {&as<Sin>(e).operand};
-    case ExprKind::Cos: return {&as<Cos>(e).operand};
-    case ExprKind::Tan: return {&as<Tan>(e).operand};
-    case ExprKind::Log: return {&as<Log>(e).operand};
-    case ExprKind::Add: return {&as<Add>(e).left, &as<Add>(e).right};
-    case ExprKind::Mul: return {&as<Mul>(e).left, &as<Mul>(e).right};
-    case ExprKind::Div: return {&as<Div>(e).num, &as<Div>(e).den};
-    case ExprKind::Pow: return {&as<Pow>(e).base, &as<Pow>(e).exp};
-    default: return {};
-    }
-}
 
 // Two children to compare, as their parents hold them: the handles tell whether they are shared.
 struct Pair {

@@ -5,34 +5,14 @@
 #include <numeric>
 #include <utility>
 
+#include "core/children.hpp"
+
 namespace tavrelo::fast {
 namespace {
 
 std::uint64_t mix(std::uint64_t h, std::uint64_t v) {
     h ^= v + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
     return h * 0xBF58476D1CE4E5B9ull;
-}
-
-struct Children {
-    const ExprPtr* first = nullptr;
-    const ExprPtr* second = nullptr;
-};
-
-Children children_of(const Expr& e) {
-    switch (kind_of(e)) {
-    case ExprKind::Neg: return {&as<Neg>(e).operand};
-    case ExprKind::Sqrt: return {&as<Sqrt>(e).operand};
-    case ExprKind::Cbrt: return {&as<Cbrt>(e).operand};
-    case ExprKind::Sin: return {&as<Sin>(e).operand};
-    case ExprKind::Cos: return {&as<Cos>(e).operand};
-    case ExprKind::Tan: return {&as<Tan>(e).operand};
-    case ExprKind::Log: return {&as<Log>(e).operand};
-    case ExprKind::Add: return {&as<Add>(e).left, &as<Add>(e).right};
-    case ExprKind::Mul: return {&as<Mul>(e).left, &as<Mul>(e).right};
-    case ExprKind::Div: return {&as<Div>(e).num, &as<Div>(e).den};
-    case ExprKind::Pow: return {&as<Pow>(e).base, &as<Pow>(e).exp};
-    default: return {};
-    }
 }
 
 std::uint64_t leaf_hash(const Expr& e) {
