@@ -9,6 +9,7 @@
 
 #include "core/expr.hpp"
 #include "expand/expand.hpp"
+#include "python/fast_construct.hpp"
 #include "simplify/simplify.hpp"
 
 namespace py = pybind11;
@@ -20,28 +21,44 @@ namespace {
 template <class Node>
 using Class = py::class_<Node, Expr, std::shared_ptr<Node>>;
 
+// A node class: pybind11's class with calls through the fast constructor. Call finish() once
+// every method is defined, since defining one afterwards turns the fast path off for the class.
+template <class Node>
+Class<Node> node_class(py::module_& m, const char* name) {
+    return Class<Node>(m, name, py::metaclass(python::node_metaclass()));
+}
+
+template <class Node>
+void finish(const Class<Node>& cls) {
+    python::install_fast_constructor<Node>(cls);
+}
+
 template <class Node>
 void bind_unary(py::module_& m, const char* name) {
-    Class<Node>(m, name)
-        .def(py::init([](ExprPtr operand) { return std::make_shared<Node>(std::move(operand)); }),
-             py::arg("operand").none(false))
+    auto cls = node_class<Node>(m, name);
+    cls.def(py::init([](ExprPtr operand) { return std::make_shared<Node>(std::move(operand)); }),
+            py::arg("operand").none(false))
         .def("operand", [](const Node& n) { return n.operand; });
+    finish(cls);
 }
 
 template <class Node, auto First, auto Second>
 void bind_binary(py::module_& m, const char* name, const char* first, const char* second) {
-    Class<Node>(m, name)
-        .def(py::init([](ExprPtr a, ExprPtr b) {
-                 return std::make_shared<Node>(std::move(a), std::move(b));
-             }),
-             py::arg(first).none(false), py::arg(second).none(false))
+    auto cls = node_class<Node>(m, name);
+    cls.def(py::init([](ExprPtr a, ExprPtr b) {
+                return std::make_shared<Node>(std::move(a), std::move(b));
+            }),
+            py::arg(first).none(false), py::arg(second).none(false))
         .def(first, [](const Node& n) { return n.*First; })
         .def(second, [](const Node& n) { return n.*Second; });
+    finish(cls);
 }
 
 template <class Node>
 void bind_constant(py::module_& m, const char* name) {
-    Class<Node>(m, name).def(py::init([] { return std::make_shared<Node>(); }));
+    auto cls = node_class<Node>(m, name);
+    cls.def(py::init([] { return std::make_shared<Node>(); }));
+    finish(cls);
 }
 
 }  // namespace
@@ -51,20 +68,25 @@ PYBIND11_MODULE(_tavrelo_core, m) {
     using namespace tavrelo;
     m.doc() = "Tavrelo: 高校数Ⅲレベルの数式処理ライブラリ (C++ core)";
 
-    py::class_<Expr, ExprPtr>(m, "Expr").def("to_string", &Expr::to_string,
-                                             "LaTeX形式の文字列を返す");
-    Class<Int>(m, "Int")
-        .def(py::init([](int value) { return std::make_shared<Int>(value); }), py::arg("value"))
+    py::class_<Expr, ExprPtr>(m, "Expr", py::metaclass(python::node_metaclass()))
+        .def("to_string", &Expr::to_string, "LaTeX形式の文字列を返す");
+    auto integer = node_class<Int>(m, "Int");
+    integer.def(py::init([](int value) { return std::make_shared<Int>(value); }), py::arg("value"))
         .def("value", [](const Int& n) { return n.value; });
-    Class<Var>(m, "Var")
+    finish(integer);
+    auto variable = node_class<Var>(m, "Var");
+    variable
         .def(py::init([](std::string name) { return std::make_shared<Var>(std::move(name)); }),
              py::arg("name"))
         .def("name", [](const Var& n) { return n.name; });
-    Class<Rational>(m, "Rational")
+    finish(variable);
+    auto rational = node_class<Rational>(m, "Rational");
+    rational
         .def(py::init([](int num, int den) { return std::make_shared<Rational>(num, den); }),
              py::arg("num"), py::arg("den"))
         .def("num", [](const Rational& n) { return n.num; })
         .def("den", [](const Rational& n) { return n.den; });
+    finish(rational);
     bind_unary<Neg>(m, "Neg");
     bind_binary<Add, &Add::left, &Add::right>(m, "Add", "left", "right");
     bind_binary<Mul, &Mul::left, &Mul::right>(m, "Mul", "left", "right");

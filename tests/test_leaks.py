@@ -86,3 +86,50 @@ def test_memory_and_references_stay_flat():
     assert rss_after - rss_before < 2 * 1024 * 1024, (rss_before, rss_after)
     assert refs_after == refs_before
     assert shared.to_string() == "x + 2y"
+
+
+def test_constructor_calls_leave_memory_and_references_flat():
+    """Positional calls of exact node classes take a fast path; keyword calls, subclasses and
+    refused arguments are handed on to the ordinary one. Neither may keep anything alive."""
+    x, y = Var("x"), Var("y")
+
+    class Named(Var):
+        pass
+
+    named = Named("n")
+    classes = [Int, Var, Rational, Neg, Add, Mul, Div, Pow, Sqrt, Pi, E, Cbrt, Sin, Cos, Tan, Log]
+    watched = [x, y, named, Named, *classes]
+
+    def one_round(k):
+        node = Add(x, Int(k))
+        for unary in (Neg, Sqrt, Cbrt, Sin, Cos, Tan, Log):
+            node = unary(node)
+        for binary in (Mul, Div, Pow):
+            node = binary(node, Rational(k, 7))
+        node = Add(Add(node, Var("v")), Mul(Pi(), E()))
+        kept = Neg(x)
+        node = Add(node, Sin(kept))
+        assert node.right().operand() is kept
+        Add(left=node, right=named)  # the ordinary path
+        for bad in (lambda: Add(x, None), lambda: Var("\ud800"), lambda: Rational(k, 0)):
+            try:
+                bad()
+            except (TypeError, ValueError):
+                pass
+            else:
+                raise AssertionError("the call did not raise")
+
+    for k in range(5_000):
+        one_round(k)
+    gc.collect()
+    refs_before = [sys.getrefcount(obj) for obj in watched]
+    rss_before = resident_bytes()
+
+    for k in range(ROUNDS):
+        one_round(k)
+    gc.collect()
+    rss_after = resident_bytes()
+    refs_after = [sys.getrefcount(obj) for obj in watched]
+
+    assert rss_after - rss_before < 2 * 1024 * 1024, (rss_before, rss_after)
+    assert refs_after == refs_before
