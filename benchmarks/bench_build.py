@@ -5,6 +5,7 @@ that have `__slots__` and store their arguments. The plain classes are the floor
 a call into the extension cannot construct an object for less than Python itself does.
 
     .venv/bin/python benchmarks/bench_build.py [--repeat N] [--size NODES] [--shape SHAPE]
+        [--gc-off]
 
 On a loaded machine wall-clock figures wander; instruction counts do not. `--only LIBRARY` builds
 and releases the trees once, untimed; run it under callgrind at two sizes and divide the
@@ -80,14 +81,17 @@ class Timing:
     release: float = float("inf")
 
 
-def measure(shape: Shape, m: Any, size: int, repeat: int) -> tuple[Timing, int]:
+def measure(shape: Shape, m: Any, size: int, repeat: int, gc_off: bool) -> tuple[Timing, int]:
     best = Timing()
     nodes = 0
     for _ in range(repeat):
         gc.collect()
+        if gc_off:
+            gc.disable()
         t0 = time.perf_counter()
         root, nodes = shape(m, size)
         t1 = time.perf_counter()
+        gc.enable()
         if m is tavrelo:
             root.to_string()
         t2 = time.perf_counter()
@@ -109,6 +113,8 @@ def main() -> None:
     parser.add_argument("--size", type=int, default=1_000_000, help="nodes per tree (about)")
     parser.add_argument("--only", choices=["tavrelo", "plain"], help="measure one library only")
     parser.add_argument("--shape", choices=list(SHAPES), help="measure one tree shape only")
+    parser.add_argument("--gc-off", action="store_true",
+                        help="build with the cyclic collector off (the cost per node alone)")
     args = parser.parse_args()
     shapes = {k: v for k, v in SHAPES.items() if args.shape in (None, k)}
     if args.only is not None:
@@ -116,11 +122,12 @@ def main() -> None:
             shape(tavrelo if args.only == "tavrelo" else PLAIN, args.size)
         return
 
-    print(f"ns per node, best of {args.repeat}")
+    collector = ", cyclic collector off while building" if args.gc_off else ""
+    print(f"ns per node, best of {args.repeat}{collector}")
     print(f"{'tree':<18}{'library':<10}{'build':>9}{'render':>9}{'release':>9}  build/floor")
     for name, shape in shapes.items():
-        floor, nodes = measure(shape, PLAIN, args.size, args.repeat)
-        ours, _ = measure(shape, tavrelo, args.size, args.repeat)
+        floor, nodes = measure(shape, PLAIN, args.size, args.repeat, args.gc_off)
+        ours, _ = measure(shape, tavrelo, args.size, args.repeat, args.gc_off)
         ratio = ours.build / floor.build
         print(f"{LABELS[name]:<18}{'tavrelo':<10}{ns(ours.build, nodes)} {ns(ours.render, nodes)} "
               f"{ns(ours.release, nodes)}  {ratio:.2f}x")

@@ -141,7 +141,8 @@ def refused() -> list[tuple[type, tuple[Any, ...]]]:
     rows += [(Rational, (v, 1)) for v in not_ints] + [(Rational, (1, v)) for v in not_ints]
     rows += [(Rational, (1, 0)), (Rational, (0, 0)), (Rational, (INT_MIN, -1))]
     rows += [(Rational, (1, INT_MIN)), (Rational, (1,)), (Rational, (1, 2, 3))]
-    rows += [(Var, (v,)) for v in ["\ud800", "a\udfffb", None, 1, x]] + [(Var, ()), (Var, ("a", "b"))]
+    rows += [(Var, (v,)) for v in ["\ud800", "a\udfffb", None, 1, x]]
+    rows += [(Var, ()), (Var, ("a", "b"))]
     return rows
 
 
@@ -252,7 +253,8 @@ def test_subinterpreters() -> None:
             try:
                 interpreters.run_string(i, code)
             except interpreters.RunFailedError as error:
-                print("refused" if "does not support loading in subinterpreters" in str(error) else error)
+                refused = "does not support loading in subinterpreters" in str(error)
+                print("refused" if refused else error)
             interpreters.destroy(i)
         print(tavrelo.Neg(tavrelo.Pi()).to_string())
     """)
