@@ -19,7 +19,13 @@ namespace tavrelo {
 namespace {
 
 template <class Node>
-using Class = py::class_<Node, Expr, std::shared_ptr<Node>>;
+using Held = std::shared_ptr<Node>;
+
+template <class Node>
+using Class = py::class_<Node, Expr, Held<Node>>;
+
+// Methods take `self` by its holder: an instance made by __new__ alone has no node, and the
+// holder's loader refuses it (RuntimeError) where a plain reference would read unset memory.
 
 // A node class: pybind11's class with calls through the fast constructor. Call finish() once
 // every method is defined, since defining one afterwards turns the fast path off for the class.
@@ -38,7 +44,7 @@ void bind_unary(py::module_& m, const char* name) {
     auto cls = node_class<Node>(m, name);
     cls.def(py::init([](ExprPtr operand) { return std::make_shared<Node>(std::move(operand)); }),
             py::arg("operand").none(false))
-        .def("operand", [](const Node& n) { return n.operand; });
+        .def("operand", [](const Held<Node>& n) { return n->operand; });
     finish(cls);
 }
 
@@ -49,8 +55,8 @@ void bind_binary(py::module_& m, const char* name, const char* first, const char
                 return std::make_shared<Node>(std::move(a), std::move(b));
             }),
             py::arg(first).none(false), py::arg(second).none(false))
-        .def(first, [](const Node& n) { return n.*First; })
-        .def(second, [](const Node& n) { return n.*Second; });
+        .def(first, [](const Held<Node>& n) { return (*n).*First; })
+        .def(second, [](const Held<Node>& n) { return (*n).*Second; });
     finish(cls);
 }
 
@@ -69,23 +75,25 @@ PYBIND11_MODULE(_tavrelo_core, m) {
     m.doc() = "Tavrelo: 高校数Ⅲレベルの数式処理ライブラリ (C++ core)";
 
     py::class_<Expr, ExprPtr>(m, "Expr", py::metaclass(python::node_metaclass()))
-        .def("to_string", &Expr::to_string, "LaTeX形式の文字列を返す");
+        .def(
+            "to_string", [](const ExprPtr& self) { return self->to_string(); },
+            "LaTeX形式の文字列を返す");
     auto integer = node_class<Int>(m, "Int");
     integer.def(py::init([](int value) { return std::make_shared<Int>(value); }), py::arg("value"))
-        .def("value", [](const Int& n) { return n.value; });
+        .def("value", [](const Held<Int>& n) { return n->value; });
     finish(integer);
     auto variable = node_class<Var>(m, "Var");
     variable
         .def(py::init([](std::string name) { return std::make_shared<Var>(std::move(name)); }),
              py::arg("name"))
-        .def("name", [](const Var& n) { return n.name; });
+        .def("name", [](const Held<Var>& n) { return n->name; });
     finish(variable);
     auto rational = node_class<Rational>(m, "Rational");
     rational
         .def(py::init([](int num, int den) { return std::make_shared<Rational>(num, den); }),
              py::arg("num"), py::arg("den"))
-        .def("num", [](const Rational& n) { return n.num; })
-        .def("den", [](const Rational& n) { return n.den; });
+        .def("num", [](const Held<Rational>& n) { return n->num; })
+        .def("den", [](const Held<Rational>& n) { return n->den; });
     finish(rational);
     bind_unary<Neg>(m, "Neg");
     bind_binary<Add, &Add::left, &Add::right>(m, "Add", "left", "right");

@@ -1,6 +1,9 @@
 """Bad input, as a table: every class and function refuses wrong arguments with its documented
 exception and message, and the nodes passed in are unchanged afterwards."""
 
+import subprocess
+import sys
+
 import pytest
 
 from tavrelo import (
@@ -234,3 +237,31 @@ def test_exact_results_at_the_edge_of_32_bits():
     assert " + 1166803110x^{17} + " in power and power.endswith(" + 33x + 1")
     assert simplify(Pow(Int(-1), Int(INT_MIN))).to_string() == "1"
     assert simplify(Pow(Int(2), Int(-30))).to_string() == r"\frac{1}{1073741824}"
+
+
+UNSET_CHILD = """
+import tavrelo as t
+unset = {cls}.__new__({cls})
+for call in [lambda: unset.to_string(), *[lambda m=m: getattr(unset, m)() for m in {methods}],
+             lambda: t.Neg(unset), lambda: t.Add(t.Int(1), unset), lambda: t.simplify(unset),
+             lambda: t.expand(unset)]:
+    try:
+        call()
+    except RuntimeError:
+        pass
+    else:
+        raise SystemExit("no error")
+"""
+
+ACCESSORS = {Int: ["value"], Var: ["name"], Rational: ["num", "den"], Pi: [], E: []}
+ACCESSORS |= {cls: ["operand"] for cls in UNARY}
+ACCESSORS |= {Add: ["left", "right"], Mul: ["left", "right"], Div: ["num", "den"]}
+ACCESSORS |= {Pow: ["base", "exp"], Expr: []}
+
+
+@pytest.mark.parametrize("cls", ACCESSORS, ids=lambda c: c.__name__)
+def test_instances_made_without_init_are_refused(cls):
+    """`__new__` alone makes an instance with no node: every use raises instead of reading it."""
+    code = UNSET_CHILD.format(cls=f"t.{cls.__name__}", methods=ACCESSORS[cls])
+    child = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=False)
+    assert child.returncode == 0, child.stderr[-2000:]
