@@ -26,6 +26,16 @@ using Class = py::class_<Node, Expr, Held<Node>>;
 
 // Methods take `self` by its holder: an instance made by __new__ alone has no node, and the
 // holder's loader refuses it (RuntimeError) where a plain reference would read unset memory.
+// Python also lets `__class__` be reassigned between classes of one layout, so the class of
+// `self` does not prove what its node is: accessors check before they read a field.
+template <class Node>
+const Node& node_of(const Held<Node>& self, const char* class_name) {
+    const auto* node = dynamic_cast<const Node*>(static_cast<const Expr*>(self.get()));
+    if (node == nullptr) {
+        throw py::type_error(std::string("the object does not hold a node of class ") + class_name);
+    }
+    return *node;
+}
 
 // A node class: pybind11's class with calls through the fast constructor. Call finish() once
 // every method is defined, since defining one afterwards turns the fast path off for the class.
@@ -44,7 +54,7 @@ void bind_unary(py::module_& m, const char* name) {
     auto cls = node_class<Node>(m, name);
     cls.def(py::init([](ExprPtr operand) { return std::make_shared<Node>(std::move(operand)); }),
             py::arg("operand").none(false))
-        .def("operand", [](const Held<Node>& n) { return n->operand; });
+        .def("operand", [name](const Held<Node>& n) { return node_of(n, name).operand; });
     finish(cls);
 }
 
@@ -55,8 +65,8 @@ void bind_binary(py::module_& m, const char* name, const char* first, const char
                 return std::make_shared<Node>(std::move(a), std::move(b));
             }),
             py::arg(first).none(false), py::arg(second).none(false))
-        .def(first, [](const Held<Node>& n) { return (*n).*First; })
-        .def(second, [](const Held<Node>& n) { return (*n).*Second; });
+        .def(first, [name](const Held<Node>& n) { return node_of(n, name).*First; })
+        .def(second, [name](const Held<Node>& n) { return node_of(n, name).*Second; });
     finish(cls);
 }
 
@@ -80,20 +90,20 @@ PYBIND11_MODULE(_tavrelo_core, m) {
             "LaTeX形式の文字列を返す");
     auto integer = node_class<Int>(m, "Int");
     integer.def(py::init([](int value) { return std::make_shared<Int>(value); }), py::arg("value"))
-        .def("value", [](const Held<Int>& n) { return n->value; });
+        .def("value", [](const Held<Int>& n) { return node_of(n, "Int").value; });
     finish(integer);
     auto variable = node_class<Var>(m, "Var");
     variable
         .def(py::init([](std::string name) { return std::make_shared<Var>(std::move(name)); }),
              py::arg("name"))
-        .def("name", [](const Held<Var>& n) { return n->name; });
+        .def("name", [](const Held<Var>& n) { return node_of(n, "Var").name; });
     finish(variable);
     auto rational = node_class<Rational>(m, "Rational");
     rational
         .def(py::init([](int num, int den) { return std::make_shared<Rational>(num, den); }),
              py::arg("num"), py::arg("den"))
-        .def("num", [](const Held<Rational>& n) { return n->num; })
-        .def("den", [](const Held<Rational>& n) { return n->den; });
+        .def("num", [](const Held<Rational>& n) { return node_of(n, "Rational").num; })
+        .def("den", [](const Held<Rational>& n) { return node_of(n, "Rational").den; });
     finish(rational);
     bind_unary<Neg>(m, "Neg");
     bind_binary<Add, &Add::left, &Add::right>(m, "Add", "left", "right");

@@ -265,3 +265,16 @@ def test_instances_made_without_init_are_refused(cls):
     code = UNSET_CHILD.format(cls=f"t.{cls.__name__}", methods=ACCESSORS[cls])
     child = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=False)
     assert child.returncode == 0, child.stderr[-2000:]
+
+
+@pytest.mark.parametrize("cls", [c for c in ACCESSORS if ACCESSORS[c]], ids=lambda c: c.__name__)
+def test_accessors_check_the_node_after_class_reassignment(cls):
+    """Python lets `__class__` change between classes of one layout; the node does not."""
+    other = Var("x") if cls is not Var else Int(1)
+    other.__class__ = cls
+    for method in ACCESSORS[cls]:
+        with pytest.raises(TypeError, match=f"does not hold a node of class {cls.__name__}$"):
+            getattr(other, method)()
+    text = "x" if cls is not Var else "1"
+    assert Add(other, Int(1)).left().to_string() == text  # still usable as the node it holds
+    assert simplify(Neg(Neg(other))).to_string() == text
