@@ -17,7 +17,7 @@ constexpr Wide kMostBytes = Wide{1} << 100;
 constexpr std::size_t kChunk = 256;
 constexpr std::size_t kMaxParts = 32;
 // How many leading bytes a long text keeps as a string: most comparisons end there.
-constexpr std::size_t kHead = 512;
+constexpr std::size_t kHead = 64;
 
 bool is_ascii_letter(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
@@ -174,6 +174,25 @@ RopePtr Rope::grouped(std::vector<RopePtr> parts) {
                                             std::vector<Prefix>{});
     }
     return std::make_shared<const Rope>(sum, std::string{}, std::move(parts), std::move(ends));
+}
+
+// Ropes as deep as the trees they describe are released from an explicit stack: parts that die
+// with this one hand over their own parts before they go.
+Rope::~Rope() {
+    if (parts_.empty()) {
+        return;
+    }
+    std::vector<RopePtr> dying = std::move(parts_);
+    while (!dying.empty()) {
+        RopePtr p = std::move(dying.back());
+        dying.pop_back();
+        if (p.use_count() == 1 && !p->parts_.empty()) {
+            for (RopePtr& q : p->parts_) {
+                dying.push_back(std::move(q));
+            }
+            p->parts_.clear();
+        }
+    }
 }
 
 std::size_t Rope::part_at(Wide i) const {

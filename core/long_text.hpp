@@ -70,6 +70,9 @@ public:
     // Public for std::make_shared; build ropes through literal() and join().
     Rope(Summary sum, std::string bytes, std::vector<RopePtr> parts, std::vector<Prefix> ends)
         : sum_(sum), bytes_(std::move(bytes)), parts_(std::move(parts)), ends_(std::move(ends)) {}
+    ~Rope();
+    Rope(const Rope&) = delete;
+    Rope& operator=(const Rope&) = delete;
 
 private:
     [[nodiscard]] bool leaf() const { return parts_.empty(); }
@@ -78,9 +81,11 @@ private:
     static RopePtr grouped(std::vector<RopePtr> parts);
 
     Summary sum_;
-    std::string bytes_;           // a leaf's bytes
-    std::vector<RopePtr> parts_;  // an inner node's pieces, none empty
-    std::vector<Prefix> ends_;    // ends_[k]: parts_[0..k] together
+    std::string bytes_;  // a leaf's bytes
+    // An inner node's pieces, none empty. Mutable only so that the destructor can release a
+    // deep rope without recursion.
+    mutable std::vector<RopePtr> parts_;
+    std::vector<Prefix> ends_;  // ends_[k]: parts_[0..k] together
 };
 
 // A text: the plain string while it is at most the limit it was made with, else a rope and the
