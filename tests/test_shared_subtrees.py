@@ -114,7 +114,7 @@ LONG_KEYS = {
     "chain_over_dag": (
         """
 e = dag(x, 'Add(e, Neg(Add(e, Int(1))))')
-for _ in range(100_000):
+for _ in range(30_000):
     e = Add(Neg(Add(e, Int(1))), y)
 """,
         2,
