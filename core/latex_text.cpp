@@ -4,6 +4,7 @@
 // text ends and the right one's begins), so equal nodes give equal pieces.
 #include "latex_text.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <cstdint>
@@ -163,30 +164,66 @@ struct Needs {
 
 // Joins the pieces, taking the children's texts in order from `texts`.
 struct Assemble {
+    struct Piece {
+        RopePtr text;
+        const ExprPtr* child;  // whose text this is, or null for a literal
+        bool wrapped;          // in parentheses
+    };
     RopePtr* texts;
-    std::vector<RopePtr> parts{};
+    std::vector<Piece> pieces = {};
     bool product = false;
-    Summary left{};
+    Summary left = {};
+
+    static const RopePtr& open() {
+        static const RopePtr text = Rope::literal("\\left(");
+        return text;
+    }
+    static const RopePtr& close() {
+        static const RopePtr text = Rope::literal("\\right)");
+        return text;
+    }
 
     void literal(std::string_view s) {
         if (!s.empty()) {
-            parts.push_back(Rope::literal(s));
+            pieces.push_back(Piece{Rope::literal(s), nullptr, false});
         }
     }
     void separator() { product = true; }
     void child(const ExprPtr& c, int min_prec) {
         RopePtr text = is_leaf(*c) ? Rope::literal(render_latex(*c)) : std::move(*texts++);
-        if (c->precedence() < min_prec) {
-            static const RopePtr open = Rope::literal("\\left(");
-            static const RopePtr close = Rope::literal("\\right)");
-            text = Rope::join({open, std::move(text), close});
-        }
+        const bool wrapped = c->precedence() < min_prec;
+        const Summary whole =
+            wrapped ? then(then(open()->summary(), text->summary()), close()->summary())
+                    : text->summary();
         if (product) {
-            literal(separator_between(left, text->summary()));
+            literal(separator_between(left, whole));
             product = false;
         }
-        left = text->summary();
-        parts.push_back(std::move(text));
+        left = whole;
+        pieces.push_back(Piece{std::move(text), &c, wrapped});
+    }
+
+    // The length of the joined text.
+    [[nodiscard]] Wide size() const {
+        Wide n = 0;
+        for (const Piece& p : pieces) {
+            n += p.text->size() + (p.wrapped ? open()->size() + close()->size() : 0);
+        }
+        return n;
+    }
+
+    [[nodiscard]] RopePtr joined() {
+        std::vector<RopePtr> parts;
+        for (Piece& p : pieces) {
+            if (p.wrapped) {
+                parts.push_back(open());
+            }
+            parts.push_back(std::move(p.text));
+            if (p.wrapped) {
+                parts.push_back(close());
+            }
+        }
+        return Rope::join(std::move(parts));
     }
 };
 
@@ -246,7 +283,24 @@ RopePtr LatexTexts::build(const ExprPtr& root) {
         Assemble assemble{values.data() + f.first_value};
         describe(*node, assemble);
         values.resize(f.first_value);
-        RopePtr text = Rope::join(std::move(assemble.parts));
+        if (assemble.size() > limit_) {
+            // Short texts inside a long one are made shallow once, so that looking up a byte
+            // deep inside the long text takes few steps.
+            for (Assemble::Piece& p : assemble.pieces) {
+                RopePtr shallow = Rope::balanced(p.text, limit_);
+                if (shallow == p.text) {
+                    continue;
+                }
+                if (p.child != nullptr) {
+                    const auto hit = known_.find(p.child->get());
+                    if (hit != known_.end() && hit->second.rope == p.text) {
+                        hit->second.rope = shallow;
+                    }
+                }
+                p.text = std::move(shallow);
+            }
+        }
+        RopePtr text = assemble.joined();
         if (keep) {
             known_.emplace(node.get(), Known{node, text});
             if (text->size() > limit_) {

@@ -58,6 +58,29 @@ Wide hash_base() noexcept {
     return base;
 }
 
+namespace {
+
+// base^n for the lengths of leaves.
+Wide power_of_length(std::size_t n) {
+    static const std::vector<Wide> powers = [] {
+        std::vector<Wide> p{1};
+        for (std::size_t k = 1; k <= kChunk; ++k) {
+            p.push_back(mul_mod(p.back(), hash_base()));
+        }
+        return p;
+    }();
+    if (n < powers.size()) {
+        return powers[n];
+    }
+    Wide p = powers.back();
+    for (std::size_t k = kChunk; k < n; ++k) {
+        p = mul_mod(p, hash_base());
+    }
+    return p;
+}
+
+}  // namespace
+
 Summary summary_of(std::string_view bytes) {
     Summary s;
     if (bytes.empty()) {
@@ -66,8 +89,8 @@ Summary summary_of(std::string_view bytes) {
     const Wide b = hash_base();
     for (const char c : bytes) {
         s.hash = add_mod(mul_mod(s.hash, b), static_cast<unsigned char>(c));
-        s.power = mul_mod(s.power, b);
     }
+    s.power = power_of_length(bytes.size());
     s.size = bytes.size();
     s.first = static_cast<unsigned char>(bytes.front());
     s.last = static_cast<unsigned char>(bytes.back());
@@ -102,6 +125,34 @@ Summary then(const Summary& a, const Summary& b) {
 }
 
 // ---- ropes ----
+
+Rope::Rope(Summary sum, std::string bytes, std::vector<RopePtr> parts, std::vector<Prefix> ends)
+    : sum_(sum), bytes_(std::move(bytes)), parts_(std::move(parts)), ends_(std::move(ends)) {
+    for (const RopePtr& p : parts_) {
+        depth_ = std::max(depth_, p->depth_ + 1);
+    }
+}
+
+RopePtr Rope::balanced(const RopePtr& rope, Wide most_bytes) {
+    constexpr std::uint32_t kShallow = 4;
+    if (rope->depth_ <= kShallow || rope->size() > most_bytes) {
+        return rope;
+    }
+    std::vector<RopePtr> leaves;
+    std::vector<const RopePtr*> pending{&rope};
+    while (!pending.empty()) {
+        const RopePtr& r = *pending.back();
+        pending.pop_back();
+        if (r->leaf()) {
+            leaves.push_back(r);
+            continue;
+        }
+        for (auto it = r->parts_.rbegin(); it != r->parts_.rend(); ++it) {
+            pending.push_back(&*it);
+        }
+    }
+    return grouped(std::move(leaves));
+}
 
 RopePtr Rope::literal(std::string_view bytes) {
     if (bytes.size() <= kChunk) {
@@ -342,7 +393,15 @@ int Text::compare_slow(const Text& a, const Text& b) {
     if (b.rope_) {
         return Rope::compare(*a.rope_, *b.rope_, both);
     }
-    // A short text against a longer one: write out as much of the long one.
+    // A short text against a longer one: write out as much of the long one, or, when that is
+    // a lot, compare by hashes.
+    constexpr std::size_t kMostWritten = 4096;
+    if (b.text_.size() > kMostWritten) {
+        if (!b.plain_rope_) {
+            b.plain_rope_ = Rope::literal(b.text_);
+        }
+        return Rope::compare(*a.rope_, *b.plain_rope_, both);
+    }
     std::string prefix;
     a.rope_->copy(0, b.text_.size(), prefix);
     const int c = prefix.compare(b.text_);

@@ -49,6 +49,10 @@ public:
     // small neighbours are merged, which keeps chains of joins shallow.
     [[nodiscard]] static RopePtr join(std::vector<RopePtr> parts);
 
+    // The same text as a tree of depth at most a few levels, for a rope of at most `most_bytes`
+    // bytes (its leaves are shared, not copied); other ropes are returned as they are.
+    [[nodiscard]] static RopePtr balanced(const RopePtr& rope, Wide most_bytes);
+
     [[nodiscard]] const Summary& summary() const { return sum_; }
     [[nodiscard]] Wide size() const { return sum_.size; }
     // The hash of the first `n` bytes (n <= size()).
@@ -68,8 +72,7 @@ public:
     };
 
     // Public for std::make_shared; build ropes through literal() and join().
-    Rope(Summary sum, std::string bytes, std::vector<RopePtr> parts, std::vector<Prefix> ends)
-        : sum_(sum), bytes_(std::move(bytes)), parts_(std::move(parts)), ends_(std::move(ends)) {}
+    Rope(Summary sum, std::string bytes, std::vector<RopePtr> parts, std::vector<Prefix> ends);
     ~Rope();
     Rope(const Rope&) = delete;
     Rope& operator=(const Rope&) = delete;
@@ -86,6 +89,7 @@ private:
     // deep rope without recursion.
     mutable std::vector<RopePtr> parts_;
     std::vector<Prefix> ends_;  // ends_[k]: parts_[0..k] together
+    std::uint32_t depth_ = 0;   // levels of inner nodes from here down
 };
 
 // A text: the plain string while it is at most the limit it was made with, else a rope and the
@@ -128,6 +132,7 @@ private:
 
     std::string text_;  // the whole text, or the first bytes of a long one
     RopePtr rope_;
+    mutable RopePtr plain_rope_;  // a long plain text as a rope, once compared with a long one
 };
 
 }  // namespace tavrelo

@@ -101,6 +101,12 @@ TEST(LongText, RopesAgreeWithStrings) {
             ASSERT_EQ(got.last, want.last);
             ASSERT_EQ(got.all_letters, want.all_letters);
             ASSERT_EQ(got.backslash_before_run, want.backslash_before_run);
+            const RopePtr shallow = Rope::balanced(pool.ropes[i], Wide{1} << 20);
+            std::string again;
+            shallow->copy(0, s.size(), again);
+            ASSERT_EQ(again, s);
+            ASSERT_EQ(Rope::compare(*shallow, r), 0);
+            ASSERT_TRUE(shallow->prefix_hash(s.size() / 2) == r.prefix_hash(s.size() / 2));
             for (int probe = 0; probe < 4 && !s.empty(); ++probe) {
                 const std::size_t at = pool.pick(s.size());
                 ASSERT_EQ(r.at(at), static_cast<unsigned char>(s[at]));
@@ -176,11 +182,17 @@ TEST(LongText, AstronomicalLengths) {
 
 TEST(LongText, DeepRopesReleaseWithoutRecursion) {
     RopePtr r = Rope::literal(std::string(300, 'a'));
+    const RopePtr bs = Rope::literal(std::string(300, 'b'));
     for (int k = 0; k < 1'000'000; ++k) {
         const RopePtr held = r;  // a part held elsewhere is nested, not spliced
-        r = Rope::join({held, Rope::literal(std::string(300, 'b'))});
+        r = Rope::join({held, bs});
     }
     EXPECT_EQ(r->at(0), 'a');
+    // Made shallow, a text of 300 MB answers at once.
+    const RopePtr shallow = Rope::balanced(r, Wide{1} << 30);
+    EXPECT_NE(shallow, r);
+    EXPECT_EQ(shallow->at(shallow->size() - 1), 'b');
+    EXPECT_EQ(Rope::compare(*shallow, *r), 0);
     r.reset();
 }
 
