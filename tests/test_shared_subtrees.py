@@ -119,6 +119,15 @@ for _ in range(30_000):
 """,
         2,
     ),
+    "dag_over_functions": (
+        """
+e = x
+for _ in range(2_000):
+    e = Sin(Add(e, Int(1)))
+e = dag(e, 'Add(e, Neg(Add(e, Int(1))))')
+""",
+        61,
+    ),
     "dag_over_chain": (
         """
 e = Add(x, y)
