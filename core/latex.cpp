@@ -1,15 +1,19 @@
 // LaTeX text of a tree, written front to back into one buffer with an explicit task stack: the
 // cost is linear in the output and the depth of the tree costs heap, not native stack.
+#include <algorithm>
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "expr.hpp"
 #include "latex_size.hpp"
+#include "latex_text.hpp"
 
 namespace tavrelo {
 namespace {
@@ -21,9 +25,12 @@ bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
 // together: digits into digits ("2 \cdot 3"), or a control word into letters ("\pi x").
 enum class Join : std::uint8_t { None, DigitEnd, ControlWordEnd };
 
+// Thrown when a capped rendering gives up.
+struct TooLong {};
+
 class Writer {
 public:
-    explicit Writer(const Expr& root) : root_(root) {}
+    Writer(const Expr& root, std::size_t cap) : root_(root), cap_(cap) {}
 
     void put(std::string_view s) {
         if (s.empty()) {
@@ -85,8 +92,8 @@ private:
 
     void append(std::string_view s) {
         const std::size_t old = out_.size();
-        if (old + s.size() > out_.capacity()) {
-            before_growing(old + s.size());
+        if (old + s.size() > room_) {
+            grow(old + s.size());
         }
         out_.append(s);
         std::size_t i = s.size();
@@ -96,6 +103,21 @@ private:
         if (i > 0) {
             letter_run_start_ = old + i;
         }
+    }
+
+    // `room_` is the capacity, or the cap when that is smaller: passing it is the one test the
+    // hot path makes for both.
+    [[gnu::noinline, gnu::cold]] void grow(std::size_t needed) {
+        if (needed > cap_) {
+            throw TooLong{};
+        }
+        if (cap_ == SIZE_MAX) {
+            before_growing(needed);
+        }
+        if (needed > out_.capacity()) {
+            out_.reserve(std::max(needed, 2 * out_.capacity()));
+        }
+        room_ = std::min(out_.capacity(), cap_);
     }
 
     // A text can outgrow its tree only where subtrees are shared: 61 nodes can stand for 2^60
@@ -124,6 +146,8 @@ private:
     static constexpr std::size_t kBytesPerStep = 256;
 
     const Expr& root_;
+    const std::size_t cap_;
+    std::size_t room_ = 0;
     std::string out_;
     std::size_t letter_run_start_ = 0;  // where the trailing run of ASCII letters begins
     Join pending_ = Join::None;
@@ -173,7 +197,9 @@ Task position_task(Op op, const Expr* n, std::size_t start) { return node_task(n
 
 class Renderer {
 public:
-    Renderer(std::vector<Task>& tasks, const Expr& root) : w_(root), tasks_(tasks) {
+    Renderer(std::vector<Task>& tasks, const Expr& root, std::size_t cap = SIZE_MAX,
+             const std::unordered_set<const Expr*>* stop_at = nullptr)
+        : w_(root, cap), tasks_(tasks), stop_at_(stop_at) {
         tasks_.clear();
     }
 
@@ -202,6 +228,9 @@ private:
     void later(const Task& t) { tasks_.push_back(t); }
 
     void render(const Expr& e, int min_prec) {
+        if (stop_at_ != nullptr && stop_at_->count(&e) != 0) {
+            throw TooLong{};
+        }
         if (e.precedence() < min_prec) {
             w_.put("\\left(");
             later(literal_task("\\right)"));
@@ -337,21 +366,39 @@ private:
 
     Writer w_;
     std::vector<Task>& tasks_;
+    const std::unordered_set<const Expr*>* stop_at_;
 };
 
 // A stack that a deep tree grew is not kept for the rest of the thread's life.
 constexpr std::size_t kKeptTasks = 4096;
 
-}  // namespace
+// Reused between calls on a thread: the expander renders many small terms.
+thread_local std::vector<Task> tasks;
 
-std::string render_latex(const Expr& root) {
-    // Reused between calls on a thread: the expander renders many small terms.
-    thread_local std::vector<Task> tasks;
-    std::string text = Renderer(tasks, root).run(root);
+void trim_tasks() {
     if (tasks.capacity() > kKeptTasks) {
         tasks = std::vector<Task>();
     }
+}
+
+}  // namespace
+
+std::string render_latex(const Expr& root) {
+    std::string text = Renderer(tasks, root).run(root);
+    trim_tasks();
     return text;
+}
+
+std::optional<std::string> render_latex_within(const Expr& root, std::size_t max_bytes,
+                                               const std::unordered_set<const Expr*>* stop_at) {
+    try {
+        std::string text = Renderer(tasks, root, max_bytes, stop_at).run(root);
+        trim_tasks();
+        return text;
+    } catch (const TooLong&) {
+        trim_tasks();
+        return std::nullopt;
+    }
 }
 
 }  // namespace tavrelo

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <numeric>
 #include <utility>
 
 #include "core/children.hpp"
@@ -103,15 +102,29 @@ std::uint32_t Bases::handle_of(const ExprPtr& node) {
 }
 
 std::uint32_t Bases::assign_group(std::uint32_t id) {
-    std::string text = representative(id).to_string();
-    const auto found = group_of_text_.find(text);
-    std::uint32_t g = 0;
-    if (found != group_of_text_.end()) {
-        g = found->second;
+    Text text = latex_.of(nodes_[first_handle_of_id_[id]]);
+    const auto g_new = static_cast<std::uint32_t>(group_texts_.size());
+    std::uint32_t g = g_new;
+    if (!text.is_long()) {
+        const auto found = group_of_text_.find(text.str());
+        if (found != group_of_text_.end()) {
+            g = found->second;
+        } else {
+            group_texts_.push_back(std::move(text));
+            group_of_text_.emplace(group_texts_.back().str(), g);
+        }
     } else {
-        g = static_cast<std::uint32_t>(group_texts_.size());
-        group_texts_.push_back(std::move(text));
-        group_of_text_.emplace(group_texts_.back(), g);
+        const std::size_t h = text.hash_key();
+        const auto [first, last] = long_groups_.equal_range(h);
+        for (auto it = first; it != last && g == g_new; ++it) {
+            if (group_texts_[it->second] == text) {
+                g = it->second;
+            }
+        }
+        if (g == g_new) {
+            group_texts_.push_back(std::move(text));
+            long_groups_.emplace(h, g);
+        }
     }
     group_of_id_[id] = g;
     return g;
@@ -124,14 +137,18 @@ bool Bases::ranked() {
         return false;
     }
     if (rank_of_group_.size() != groups) {
-        std::vector<std::uint32_t> order(groups);
-        std::iota(order.begin(), order.end(), 0u);
-        std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-            return group_texts_[a] > group_texts_[b];
-        });
+        // Texts are distinct, so the descending order is unique: new groups are inserted into
+        // the old order, with few comparisons of (possibly long) texts.
+        for (auto g = static_cast<std::uint32_t>(groups_by_rank_.size()); g < groups; ++g) {
+            const auto at = std::upper_bound(groups_by_rank_.begin(), groups_by_rank_.end(), g,
+                                             [&](std::uint32_t a, std::uint32_t b) {
+                                                 return group_texts_[a] > group_texts_[b];
+                                             });
+            groups_by_rank_.insert(at, g);
+        }
         rank_of_group_.assign(groups, 0);
         for (std::size_t r = 0; r < groups; ++r) {
-            rank_of_group_[order[r]] = static_cast<std::uint32_t>(r);
+            rank_of_group_[groups_by_rank_[r]] = static_cast<std::uint32_t>(r);
         }
     }
     return true;

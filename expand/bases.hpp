@@ -1,6 +1,6 @@
 // The bases met during one expansion: every distinct node gets a handle, every distinct
 // structure an id (so "equal bases" is an integer comparison), and every distinct text a group
-// (rendered once, on first need).
+// (rendered once, on first need; a text too long to write is kept compressed).
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "core/expr.hpp"
+#include "core/latex_text.hpp"
+#include "core/long_text.hpp"
 
 namespace tavrelo::fast {
 
@@ -29,10 +31,11 @@ public:
         const std::uint32_t g = group_of_id_[id];
         return g != kUnknown ? g : assign_group(id);
     }
-    [[nodiscard]] const std::string& group_text(std::uint32_t group) const {
-        return group_texts_[group];
-    }
-    [[nodiscard]] const std::string& text(std::uint32_t id) { return group_texts_[group(id)]; }
+    [[nodiscard]] const Text& group_text(std::uint32_t group) const { return group_texts_[group]; }
+    [[nodiscard]] const Text& text(std::uint32_t id) { return group_texts_[group(id)]; }
+    // The text of any tree made of registered nodes, compressed when long like the bases'.
+    [[nodiscard]] Text text_of_tree(const ExprPtr& tree) { return latex_.of(tree); }
+    [[nodiscard]] std::size_t text_limit() const { return latex_.limit(); }
     // True when every group has a rank: its place in descending text order (0 first). Ranks are
     // kept only while there are few groups, so that keeping them fresh stays cheap.
     [[nodiscard]] bool ranked();
@@ -62,9 +65,12 @@ private:
     std::vector<std::uint32_t> first_handle_of_id_;
     std::vector<std::uint32_t> group_of_id_;
 
-    std::deque<std::string> group_texts_;
+    LatexTexts latex_;
+    std::deque<Text> group_texts_;
     std::vector<std::uint32_t> rank_of_group_;
+    std::vector<std::uint32_t> groups_by_rank_;
     std::unordered_map<std::string_view, std::uint32_t> group_of_text_;
+    std::unordered_multimap<std::size_t, std::uint32_t> long_groups_;  // by Text::hash_key
 };
 
 }  // namespace tavrelo::fast

@@ -56,7 +56,7 @@ void append_power_text(std::string& out, const Expr& base, const std::string& ba
 
 }  // namespace
 
-Keys::Keys(Bases& bases) : bases_(bases) { (void)intern("1"); }
+Keys::Keys(Bases& bases) : bases_(bases) { (void)intern(Text("1")); }
 
 bool Keys::before(std::uint32_t a, std::uint32_t b) const {
     if (b == kOne) {
@@ -68,8 +68,8 @@ bool Keys::before(std::uint32_t a, std::uint32_t b) const {
     return texts_[a] > texts_[b];
 }
 
-std::uint32_t Keys::intern(std::string text) {
-    const std::uint64_t h = std::hash<std::string_view>{}(text)*0x9E3779B97F4A7C15ull;
+std::uint32_t Keys::intern(Text text) {
+    const std::uint64_t h = text.hash_key() * 0x9E3779B97F4A7C15ull;
     const std::uint32_t found =
         text_index_.find(h, [&](std::uint32_t id) { return texts_[id] == text; });
     if (found != FlatIndex::kAbsent) {
@@ -172,24 +172,32 @@ std::uint32_t Keys::key_of(const Powers& powers) {
     return key;
 }
 
-std::string Keys::render(const std::vector<const Power*>& by_text) {
-    // Numbers standing as factors change the product's rules: render the real tree.
+Text Keys::render(const std::vector<const Power*>& by_text) {
+    // Numbers standing as factors change the product's rules, and long texts are joined as
+    // pieces: render the real tree.
+    bool numbers = false;
+    bool long_texts = false;
     for (const Power* p : by_text) {
         const ExprKind k = kind_of(bases_.representative(p->id));
-        if (p->exp == 1 && (k == ExprKind::Int || k == ExprKind::Rational)) {
-            Powers copy;
-            for (const Power* q : by_text) {
-                copy.push_back(*q);
-            }
-            return build_summand(bases_, 1, copy)->to_string();
+        numbers = numbers || (p->exp == 1 && (k == ExprKind::Int || k == ExprKind::Rational));
+        long_texts = long_texts || bases_.text(p->id).is_long();
+    }
+    if (long_texts && !numbers && by_text.size() == 1 && by_text.front()->exp == 1) {
+        return bases_.text(by_text.front()->id);
+    }
+    if (numbers || long_texts) {
+        Powers copy;
+        for (const Power* q : by_text) {
+            copy.push_back(*q);
         }
+        return bases_.text_of_tree(build_summand(bases_, 1, copy));
     }
     const bool product = by_text.size() > 1;
     std::string out;
     std::string piece;
     for (const Power* p : by_text) {
         const Expr& base = bases_.representative(p->id);
-        const std::string& base_text = bases_.text(p->id);
+        const std::string& base_text = bases_.text(p->id).str();
         piece.clear();
         if (p->exp != 1) {
             append_power_text(piece, base, base_text, p->exp);
@@ -203,14 +211,14 @@ std::string Keys::render(const std::vector<const Power*>& by_text) {
         out += separator(out, piece);
         out += piece;
     }
-    return out;
+    return Text::of(std::move(out), bases_.text_limit());
 }
 
 ExprPtr build_summand(Bases& bases, int coef, const Powers& powers) {
     // (text rank or 0, text, power); ranks make the usual short lists cheap to order.
     struct Placed {
         std::uint32_t rank;
-        const std::string* text;
+        const Text* text;
         const Power* power;
     };
     std::vector<Placed> order;

@@ -31,15 +31,15 @@ public:
     // The same, keying the form when it is new (it must then be in text order).
     [[nodiscard]] std::uint32_t key_of_canonical(const std::vector<std::uint32_t>& words,
                                                  std::uint64_t hash);
-    [[nodiscard]] const std::string& text(std::uint32_t key) const { return texts_[key]; }
+    [[nodiscard]] const Text& text(std::uint32_t key) const { return texts_[key]; }
     // Output order: descending bytes, "1" last.
     [[nodiscard]] bool before(std::uint32_t a, std::uint32_t b) const;
 
     [[nodiscard]] std::uint32_t count() const { return static_cast<std::uint32_t>(texts_.size()); }
 
 private:
-    std::string render(const std::vector<const Power*>& by_text);
-    std::uint32_t intern(std::string text);
+    Text render(const std::vector<const Power*>& by_text);
+    std::uint32_t intern(Text text);
 
     struct Monomial {
         std::uint32_t offset;  // into words_
@@ -48,7 +48,7 @@ private:
     };
 
     Bases& bases_;
-    std::deque<std::string> texts_;
+    std::deque<Text> texts_;
     FlatIndex text_index_;
     // Canonical monomials (base id and exponent words) already keyed.
     std::vector<std::uint32_t> words_;
