@@ -326,8 +326,9 @@ const ExprPtr& Engine::tree(Poly& p) {
         return p.tree;
     }
     ExprPtr sum;
+    TermBuilder builder(bases_, p.terms.size());
     for (const Summand& e : p.terms) {
-        ExprPtr t = build_summand(bases_, e.coef, e.powers);
+        ExprPtr t = build_summand(bases_, builder, e.coef, e.powers);
         sum = sum ? std::make_shared<Add>(std::move(sum), std::move(t)) : std::move(t);
     }
     p.tree = sum ? std::move(sum) : std::make_shared<Int>(0);

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "core/checked_int.hpp"
-#include "expand/keys.hpp"
+#include "expand/term_builder.hpp"
 
 namespace tavrelo::fast {
 namespace {
@@ -558,27 +558,23 @@ bool PackedProducts::build_plain(Bases& bases, const std::vector<Summand>& entri
         return false;
     }
     sum.reset();
+    TermBuilder builder(bases, entries.size());
     for (const Summand& s : entries) {
         if (!ranked && !place(s)) {
             sum.reset();
             return false;
         }
-        ExprPtr product;
         const std::size_t count = ranked ? s.powers.size() : pieces_.size();
         for (std::size_t i = 0; i < count; ++i) {
             const Power& p =
                 ranked ? s.powers[i] : s.powers[static_cast<std::size_t>(pieces_[i].second)];
-            const ExprPtr& base = bases.node(p.handle);
-            ExprPtr piece =
-                p.exp == 1 ? base : std::make_shared<Pow>(base, std::make_shared<Int>(p.exp));
-            product = product ? std::make_shared<Mul>(std::move(product), std::move(piece))
-                              : std::move(piece);
+            builder.factor(p.handle, p.exp);
         }
-        ExprPtr t = with_coefficient(s.coef, std::move(product));
+        ExprPtr t = builder.finish(s.coef);
         sum = sum ? std::make_shared<Add>(std::move(sum), std::move(t)) : std::move(t);
     }
     if (!sum) {
-        sum = std::make_shared<Int>(0);
+        sum = builder.integer(0);
     }
     return true;
 }

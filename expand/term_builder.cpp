@@ -1,0 +1,146 @@
+#include "expand/term_builder.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <memory>
+#include <utility>
+
+namespace tavrelo::fast {
+
+namespace {
+
+// Integers are keyed under a handle no base can have.
+constexpr std::uint64_t kIntegerKeys = std::uint64_t{0xFFFFFFFFu} << 32;
+
+constexpr std::uint64_t key_of(std::uint32_t high, int low) {
+    return (std::uint64_t{high} << 32) | static_cast<std::uint32_t>(low);
+}
+
+// An emptied table kept for the next builder of about the same size on this thread: short
+// expansions would otherwise pay for a fresh table (and the allocator's bookkeeping of a large
+// block) on every call.
+constexpr std::size_t kKeepSlots = 4096;
+thread_local std::vector<NodeSlot> spare_slots;
+
+}  // namespace
+
+TermBuilder::TermBuilder(const Bases& bases, std::size_t terms) : bases_(bases) {
+    if (terms <= 1) {
+        return;  // the table comes with the first entry
+    }
+    // About three entries a term (a power, its exponent, a coefficient) while they are few.
+    const std::size_t want = std::bit_ceil(std::min(6 * terms, kKeepSlots));
+    if (spare_slots.size() >= want && spare_slots.size() <= 4 * want) {
+        slots_ = std::move(spare_slots);
+        spare_slots = {};
+        shift_ = static_cast<unsigned>(64 - std::countr_zero(slots_.size()));
+    } else {
+        grow(want);
+    }
+}
+
+TermBuilder::~TermBuilder() {
+    if (slots_.empty() || slots_.size() > kKeepSlots) {
+        return;
+    }
+    for (NodeSlot& s : slots_) {
+        s.node.reset();
+    }
+    spare_slots = std::move(slots_);
+}
+
+void TermBuilder::grow(std::size_t size) {
+    std::vector<NodeSlot> old = std::move(slots_);
+    slots_ = std::vector<NodeSlot>(size);
+    shift_ = static_cast<unsigned>(64 - std::countr_zero(size));
+    for (NodeSlot& s : old) {
+        if (s.node) {
+            std::size_t at = (s.key * 0x9E3779B97F4A7C15ull) >> shift_;
+            while (slots_[at].node) {
+                at = (at + 1) & (size - 1);
+            }
+            slots_[at] = std::move(s);
+        }
+    }
+}
+
+ExprPtr& TermBuilder::cached(std::uint64_t key) {
+    if (2 * (used_ + 1) > slots_.size()) {
+        grow(std::max<std::size_t>(32, 2 * slots_.size()));
+    }
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t at = (key * 0x9E3779B97F4A7C15ull) >> shift_;; at = (at + 1) & mask) {
+        NodeSlot& s = slots_[at];
+        if (!s.node) {
+            ++used_;
+            s.key = key;
+            return s.node;
+        }
+        if (s.key == key) {
+            return s.node;
+        }
+    }
+}
+
+ExprPtr TermBuilder::integer(int value) {
+    ExprPtr& node = cached(kIntegerKeys | key_of(0, value));
+    if (!node) {
+        node = std::make_shared<Int>(value);
+    }
+    return node;
+}
+
+ExprPtr TermBuilder::piece_node(const Piece& p) {
+    const ExprPtr& base = bases_.node(p.handle);
+    if (p.exp == 1) {
+        return base;
+    }
+    // The exponent's node first: making it may move the table.
+    ExprPtr exp = integer(p.exp);
+    ExprPtr& node = cached(key_of(p.handle, p.exp));
+    if (!node) {
+        node = std::make_shared<Pow>(base, std::move(exp));
+    }
+    return node;
+}
+
+void TermBuilder::factor(std::uint32_t handle, int exp) {
+    const Piece p{handle, exp};
+    if (!diverged_ && matched_ < pieces_.size() && pieces_[matched_] == p) {
+        ++matched_;
+        return;
+    }
+    if (!diverged_) {
+        diverged_ = true;
+        pieces_.resize(matched_);
+        products_.resize(matched_);
+    }
+    ExprPtr node = piece_node(p);
+    if (matched_ > 0) {
+        node = std::make_shared<Mul>(products_.back(), std::move(node));
+    }
+    pieces_.push_back(p);
+    products_.push_back(std::move(node));
+    ++matched_;
+}
+
+ExprPtr TermBuilder::finish(int coef) {
+    // A term that is a leading part of the previous one becomes the one to compare with.
+    pieces_.resize(matched_);
+    products_.resize(matched_);
+    ExprPtr product = matched_ > 0 ? products_.back() : nullptr;
+    matched_ = 0;
+    diverged_ = false;
+    if (coef == 0 || !product) {
+        return integer(coef);
+    }
+    if (coef == 1) {
+        return product;
+    }
+    if (coef == -1) {
+        return std::make_shared<Neg>(std::move(product));
+    }
+    return std::make_shared<Mul>(integer(coef), std::move(product));
+}
+
+}  // namespace tavrelo::fast

@@ -1,0 +1,65 @@
+// Builds the terms of one result tree so that they share the nodes they have in common. Nodes
+// never change, so sharing them changes nothing that can be observed but the node count: one
+// Pow node per base node and exponent, one Int node per value, and each term's left-nested
+// product reuses the longest leading product of the term built just before it (terms come in
+// output order, where neighbours share long runs of leading factors).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "core/expr.hpp"
+#include "expand/bases.hpp"
+
+namespace tavrelo::fast {
+
+struct NodeSlot {
+    std::uint64_t key = 0;
+    ExprPtr node;  // empty: a free slot
+};
+
+class TermBuilder {
+public:
+    // `terms`: how many terms are coming, to size the node table once.
+    explicit TermBuilder(const Bases& bases, std::size_t terms = 0);
+    ~TermBuilder();
+    TermBuilder(const TermBuilder&) = delete;
+    TermBuilder& operator=(const TermBuilder&) = delete;
+
+    // The next factor of the term being built: the base node `handle` to the power `exp`
+    // (exponent 1 stands for the base itself; callers leave exponent 0 out).
+    void factor(std::uint32_t handle, int exp);
+    // The term built from the factors given since the last call, with its coefficient in
+    // front (-1 as a negation, 1 left out; a term without factors is the coefficient alone).
+    [[nodiscard]] ExprPtr finish(int coef);
+
+    [[nodiscard]] ExprPtr integer(int value);
+
+private:
+    struct Piece {
+        std::uint32_t handle;
+        int exp;
+        bool operator==(const Piece&) const = default;
+    };
+
+    [[nodiscard]] ExprPtr piece_node(const Piece& p);
+
+    const Bases& bases_;
+    // The pieces of the previous term (then of the current one, from the first difference on),
+    // and products_[k], the product of pieces 0..k.
+    std::vector<Piece> pieces_;
+    std::vector<ExprPtr> products_;
+    std::size_t matched_ = 0;  // leading pieces of the current term known so far
+    bool diverged_ = false;    // the current term has left the previous one's pieces
+
+    // The node stored under `key` (a handle and exponent, or an integer), empty when new: an
+    // open-addressing table, as short expansions cannot afford a node allocation per entry.
+    [[nodiscard]] ExprPtr& cached(std::uint64_t key);
+    void grow(std::size_t size);
+
+    std::vector<NodeSlot> slots_;
+    std::size_t used_ = 0;
+    unsigned shift_ = 64;
+};
+
+}  // namespace tavrelo::fast
