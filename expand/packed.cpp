@@ -15,6 +15,7 @@ namespace {
 
 constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
 constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+constexpr std::size_t kFetchAhead = 8;
 
 bool letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool digit(char c) { return c >= '0' && c <= '9'; }
@@ -431,6 +432,12 @@ bool PackedProducts::rank_fields(Bases& bases, const std::vector<Summand>& entri
         rank_[order_[r]] = r;
     }
     at_rank_.resize(order_.size());
+    name_at_rank_.resize(order_.size());
+    longest_name_ = 0;
+    for (std::uint32_t r = 0; r < order_.size(); ++r) {
+        name_at_rank_[r] = name_of(bases, order_[r]);
+        longest_name_ = std::max(longest_name_, name_at_rank_[r].size());
+    }
     return true;
 }
 
@@ -479,11 +486,12 @@ bool PackedProducts::sort_plain(Bases& bases, std::vector<Summand>& entries) {
     if (!rank_fields(bases, entries)) {
         return false;
     }
-    text_.clear();
     keyed_.clear();
     placed_.clear();
+    // The texts go straight into one buffer (its size is only room), grown ahead of each entry
+    // for its longest text.
+    std::size_t used = 0;
     std::uint32_t constant = kNone;
-    char digits[16];
     for (std::size_t e = 0; e < entries.size(); ++e) {
         if (!place(entries[e]) || pieces_.size() != entries[e].powers.size()) {
             return false;  // a base twice, or a zero exponent: not a settled entry
@@ -495,23 +503,31 @@ bool PackedProducts::sort_plain(Bases& bases, std::vector<Summand>& entries) {
             constant = static_cast<std::uint32_t>(e);
             continue;
         }
-        const std::size_t offset = text_.size();
+        const std::size_t most = pieces_.size() * (longest_name_ + kLongestExponent);
+        if (text_.size() < used + most) {
+            text_.resize(std::max(2 * text_.size(), used + most));
+        }
+        char* out = text_.data() + used;
+        const Powers& powers = entries[e].powers;
         for (const auto& [rank, k] : pieces_) {
             placed_.push_back(static_cast<std::uint32_t>(k));
-            text_ += name_of(bases, order_[rank]);
-            const int exp = entries[e].powers[static_cast<std::size_t>(k)].exp;
+            const std::string_view name = name_at_rank_[rank];
+            out = std::copy(name.begin(), name.end(), out);
+            const int exp = powers[static_cast<std::size_t>(k)].exp;
             if (exp != 1) {
-                const auto end = std::to_chars(digits, digits + sizeof digits, exp);
-                text_ += "^{";
-                text_.append(digits, end.ptr);
-                text_ += '}';
+                *out++ = '^';
+                *out++ = '{';
+                out = std::to_chars(out, out + 11, exp).ptr;
+                *out++ = '}';
             }
         }
-        keyed_.push_back(Keyed{{0, 0},
-                               static_cast<std::uint32_t>(offset),
-                               static_cast<std::uint32_t>(text_.size() - offset),
+        const auto length = static_cast<std::size_t>(out - (text_.data() + used));
+        keyed_.push_back(Keyed{{},
+                               static_cast<std::uint32_t>(used),
+                               static_cast<std::uint32_t>(length),
                                static_cast<std::uint32_t>(e),
                                static_cast<std::uint32_t>(placed_.size() - pieces_.size())});
+        used += length;
     }
     // Each entry's factors in name order too (no two print alike, so no later text sort can
     // tell), which lets the tree be built without placing them again.
@@ -524,21 +540,27 @@ bool PackedProducts::sort_plain(Bases& bases, std::vector<Summand>& entries) {
         std::copy(ordered_powers_.begin(), ordered_powers_.end(), powers.begin());
     }
     for (Keyed& k : keyed_) {
-        unsigned char head[16] = {};
-        std::memcpy(head, text_.data() + k.offset, std::min<std::size_t>(16, k.length));
-        for (std::size_t i = 0; i < 16; ++i) {
-            k.prefix[i / 8] = (k.prefix[i / 8] << 8) | head[i];
+        char head[kPrefixBytes] = {};
+        std::memcpy(head, text_.data() + k.offset, std::min<std::size_t>(kPrefixBytes, k.length));
+        for (std::size_t w = 0; w < kPrefixBytes / 8; ++w) {
+            std::uint64_t word;
+            std::memcpy(&word, head + 8 * w, 8);
+            k.prefix[w] =
+                std::endian::native == std::endian::little ? __builtin_bswap64(word) : word;
         }
     }
-    const std::string_view all(text_);
+    // Texts hold no zero byte, so the zero padding sorts a text before its extensions, and
+    // equal prefixes leave only the bytes past them to compare.
+    const std::string_view all(text_.data(), used);
     std::sort(keyed_.begin(), keyed_.end(), [&](const Keyed& a, const Keyed& b) {
-        if (a.prefix[0] != b.prefix[0]) {
-            return a.prefix[0] > b.prefix[0];
+        for (std::size_t w = 0; w < kPrefixBytes / 8; ++w) {
+            if (a.prefix[w] != b.prefix[w]) {
+                return a.prefix[w] > b.prefix[w];
+            }
         }
-        if (a.prefix[1] != b.prefix[1]) {
-            return a.prefix[1] > b.prefix[1];
-        }
-        return all.substr(a.offset, a.length) > all.substr(b.offset, b.length);
+        const std::size_t skip = std::min<std::size_t>(kPrefixBytes, a.length);
+        return all.substr(a.offset + skip, a.length - skip) >
+               all.substr(b.offset + skip, b.length - skip);
     });
     std::vector<Summand> sorted;
     sorted.reserve(entries.size());
@@ -559,7 +581,12 @@ bool PackedProducts::build_plain(Bases& bases, const std::vector<Summand>& entri
     }
     sum.reset();
     TermBuilder builder(bases, entries.size());
-    for (const Summand& s : entries) {
+    for (std::size_t e = 0; e < entries.size(); ++e) {
+        // Sorting moved the entries but not their factor lists: fetch those ahead of use.
+        if (e + kFetchAhead < entries.size()) {
+            __builtin_prefetch(entries[e + kFetchAhead].powers.data());
+        }
+        const Summand& s = entries[e];
         if (!ranked && !place(s)) {
             sum.reset();
             return false;

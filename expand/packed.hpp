@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -115,8 +116,11 @@ private:
 
     std::vector<std::uint32_t> mark_;  // by field: the last entry whose left summand had it
 
+    static constexpr std::size_t kPrefixBytes = 32;
+    // "^{" and "}" around at most eleven characters of a 32-bit exponent.
+    static constexpr std::size_t kLongestExponent = 14;
     struct Keyed {
-        std::uint64_t prefix[2];  // the first sixteen bytes, big-endian, zero-padded
+        std::uint64_t prefix[kPrefixBytes / 8];  // the first bytes, big-endian, zero-padded
         std::uint32_t offset;
         std::uint32_t length;
         std::uint32_t entry;
@@ -125,6 +129,8 @@ private:
     std::vector<std::uint32_t> rank_;   // by field: place in descending name order
     std::vector<std::uint32_t> order_;  // by rank: the field
     std::vector<int> at_rank_;          // by rank: position in the summand being placed
+    std::vector<std::string_view> name_at_rank_;
+    std::size_t longest_name_ = 0;
     static constexpr std::size_t kMaskWords = 4;
     std::vector<std::pair<std::uint32_t, int>> pieces_;
     Powers ordered_powers_;
