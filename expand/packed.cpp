@@ -51,7 +51,7 @@ const std::string& PackedProducts::name_of(Bases& bases, std::uint32_t field) co
     return as<Var>(*bases.node(handle_of_field_[field])).name;
 }
 
-bool PackedProducts::plain(Bases& bases, std::uint32_t handle) {
+bool PackedProducts::classify(Bases& bases, std::uint32_t handle) {
     if (handle >= plain_.size()) {
         plain_.resize(std::max<std::size_t>(handle + 1, 2 * plain_.size()), -1);
     }
@@ -103,6 +103,25 @@ bool PackedProducts::assign_fields(Bases& bases, const std::vector<Summand>& sid
     return true;
 }
 
+// Fields of bits_ bits wide enough for `most`, packed into words; false past two words.
+bool PackedProducts::lay_out_fields(std::int64_t most) {
+    bits_ = static_cast<unsigned>(std::bit_width(static_cast<std::uint64_t>(most)));
+    const unsigned per_word = 64 / bits_;
+    const std::size_t fields = handle_of_field_.size();
+    words_ = std::max<std::size_t>(1, (fields + per_word - 1) / per_word);
+    if (words_ > 2) {
+        return false;
+    }
+    // Word and shift of each field, once, instead of a division for every exponent.
+    word_of_field_.resize(fields);
+    shift_of_field_.resize(fields);
+    for (std::size_t f = 0; f < fields; ++f) {
+        word_of_field_[f] = static_cast<std::uint8_t>(f / per_word);
+        shift_of_field_[f] = static_cast<std::uint8_t>(f % per_word * bits_);
+    }
+    return true;
+}
+
 void PackedProducts::pack_side(const std::vector<Summand>& side,
                                std::vector<std::uint64_t>& words) {
     words.assign(side.size() * words_, 0);
@@ -110,7 +129,7 @@ void PackedProducts::pack_side(const std::vector<Summand>& side,
         std::uint64_t* w = &words[i * words_];
         for (const Power& p : side[i].powers) {
             const std::uint32_t f = field_of_id_[p.id];
-            w[f / per_word_] += static_cast<std::uint64_t>(p.exp) << (f % per_word_ * bits_);
+            w[word_of_field_[f]] += static_cast<std::uint64_t>(p.exp) << shift_of_field_[f];
         }
     }
 }
@@ -142,11 +161,7 @@ PackedProducts::Outcome PackedProducts::multiply(Bases& bases, const std::vector
     if (most > std::numeric_limits<std::int32_t>::max() || pairs >= (std::uint64_t{1} << 31)) {
         return Outcome::unfit;
     }
-    bits_ = static_cast<unsigned>(std::bit_width(static_cast<std::uint64_t>(most)));
-    per_word_ = 64 / bits_;
-    const std::size_t fields = handle_of_field_.size();
-    words_ = std::max<std::size_t>(1, (fields + per_word_ - 1) / per_word_);
-    if (words_ > 2) {
+    if (!lay_out_fields(most)) {
         return Outcome::unfit;
     }
     if (mixed && !ordered) {
@@ -204,10 +219,7 @@ PackedProducts::Outcome PackedProducts::power(Bases& bases, const std::vector<Su
     if (most > std::numeric_limits<std::int32_t>::max()) {
         return Outcome::unfit;
     }
-    bits_ = static_cast<unsigned>(std::bit_width(static_cast<std::uint64_t>(most)));
-    per_word_ = 64 / bits_;
-    words_ = std::max<std::size_t>(1, (handle_of_field_.size() + per_word_ - 1) / per_word_);
-    if (words_ > 2) {
+    if (!lay_out_fields(most)) {
         return Outcome::unfit;
     }
     pack_side(side, right_words_);
@@ -257,7 +269,7 @@ PackedProducts::Outcome PackedProducts::power(Bases& bases, const std::vector<Su
         const std::uint64_t* key = &left_words_[k * words_];
         for (std::uint32_t f = 0; f < handle_of_field_.size(); ++f) {
             const auto exp =
-                static_cast<int>((key[f / per_word_] >> (f % per_word_ * bits_)) & field_mask);
+                static_cast<int>((key[word_of_field_[f]] >> shift_of_field_[f]) & field_mask);
             if (exp != 0) {
                 const std::uint32_t h = handle_of_field_[f];
                 s.powers.push_back(Power{h, bases.id(h), exp});
@@ -381,7 +393,7 @@ void PackedProducts::emit(const std::vector<Summand>& left, const std::vector<Su
             const std::uint32_t f = field_of_id_[p.id];
             mark_[f] = static_cast<std::uint32_t>(e);
             const auto extra =
-                static_cast<int>((kb[f / per_word_] >> (f % per_word_ * bits_)) & field_mask);
+                static_cast<int>((kb[word_of_field_[f]] >> shift_of_field_[f]) & field_mask);
             if (p.exp + extra != 0) {
                 s.powers.push_back(Power{p.handle, p.id, p.exp + extra});
             }

@@ -62,7 +62,13 @@ public:
 
 private:
     void next_session();
-    bool plain(Bases& bases, std::uint32_t handle);
+    bool plain(Bases& bases, std::uint32_t handle) {
+        if (handle < plain_.size() && plain_[handle] >= 0) {
+            return plain_[handle] == 1;
+        }
+        return classify(bases, handle);
+    }
+    bool classify(Bases& bases, std::uint32_t handle);
     bool rank_fields(Bases& bases, const std::vector<Summand>& entries);
     bool place(const Summand& s);
     const std::string& name_of(Bases& bases, std::uint32_t field) const;
@@ -94,9 +100,12 @@ private:
     std::vector<std::uint32_t> seen_;  // by field: the last summand that had it
     std::uint32_t seen_stamp_ = 0;
 
+    bool lay_out_fields(std::int64_t most);
+
     unsigned bits_ = 0;
-    unsigned per_word_ = 0;
     std::size_t words_ = 0;
+    std::vector<std::uint8_t> word_of_field_;
+    std::vector<std::uint8_t> shift_of_field_;
     std::vector<std::uint64_t> left_words_;
     std::vector<std::uint64_t> right_words_;
     std::vector<int> left_coef_;
