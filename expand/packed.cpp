@@ -43,7 +43,7 @@ bool PackedProducts::small() const {
     const std::size_t bytes =
         8 * (slots_.capacity() + left_words_.capacity() + right_words_.capacity()) +
         8 * (next_words_.capacity() + placed_.capacity()) + sizeof(Entry) * entries_.capacity() +
-        sizeof(Keyed) * keyed_.capacity() + text_.capacity();
+        sizeof(Keyed) * (keyed_.capacity() + keyed_scratch_.capacity()) + text_.capacity();
     return bytes <= kKeep;
 }
 
@@ -494,6 +494,60 @@ bool PackedProducts::place(const Summand& s) {
     return true;
 }
 
+// Texts hold no zero byte, so the zero padding sorts a text before its extensions, and equal
+// prefixes leave only the bytes past them to compare.
+bool PackedProducts::later_text(const Keyed& a, const Keyed& b, std::string_view all) {
+    for (std::size_t w = 0; w < kPrefixBytes / 8; ++w) {
+        if (a.prefix[w] != b.prefix[w]) {
+            return a.prefix[w] > b.prefix[w];
+        }
+    }
+    const std::size_t skip = std::min<std::size_t>(kPrefixBytes, a.length);
+    return all.substr(a.offset + skip, a.length - skip) >
+           all.substr(b.offset + skip, b.length - skip);
+}
+
+// Puts keyed_[lo, hi), whose texts agree on their first `depth` bytes, in descending text
+// order: split by the byte at `depth` (texts have few distinct bytes, so a few passes separate
+// them), comparison sorts for small groups and past the prefixes.
+void PackedProducts::sort_keyed(std::size_t lo, std::size_t hi, std::size_t depth,
+                                std::string_view all) {
+    constexpr std::size_t kSmall = 48;
+    const auto first = keyed_.begin() + static_cast<std::ptrdiff_t>(lo);
+    const auto last = keyed_.begin() + static_cast<std::ptrdiff_t>(hi);
+    if (hi - lo <= kSmall || depth == kPrefixBytes) {
+        std::sort(first, last,
+                  [all](const Keyed& a, const Keyed& b) { return later_text(a, b, all); });
+        return;
+    }
+    const auto byte_of = [depth](const Keyed& k) {
+        return static_cast<unsigned>((k.prefix[depth / 8] >> (56 - 8 * (depth % 8))) & 0xFF);
+    };
+    std::size_t start[257] = {};
+    for (auto k = first; k != last; ++k) {
+        ++start[255 - byte_of(*k)];  // descending: byte 255 first, the text's end last
+    }
+    std::size_t at = lo;
+    for (std::size_t b = 0; b < 257; ++b) {
+        const std::size_t count = start[b];
+        start[b] = at;
+        at += count;
+    }
+    std::size_t next[256];
+    std::copy(start, start + 256, next);
+    for (auto k = first; k != last; ++k) {
+        keyed_scratch_[next[255 - byte_of(*k)]++] = *k;
+    }
+    std::copy(keyed_scratch_.begin() + static_cast<std::ptrdiff_t>(lo),
+              keyed_scratch_.begin() + static_cast<std::ptrdiff_t>(hi), first);
+    for (std::size_t b = 0; b < 256; ++b) {
+        const std::size_t end = b + 1 < 256 ? start[b + 1] : hi;
+        if (end - start[b] > 1) {
+            sort_keyed(start[b], end, depth + 1, all);
+        }
+    }
+}
+
 bool PackedProducts::sort_plain(Bases& bases, std::vector<Summand>& entries) {
     if (!rank_fields(bases, entries)) {
         return false;
@@ -561,19 +615,8 @@ bool PackedProducts::sort_plain(Bases& bases, std::vector<Summand>& entries) {
                 std::endian::native == std::endian::little ? __builtin_bswap64(word) : word;
         }
     }
-    // Texts hold no zero byte, so the zero padding sorts a text before its extensions, and
-    // equal prefixes leave only the bytes past them to compare.
-    const std::string_view all(text_.data(), used);
-    std::sort(keyed_.begin(), keyed_.end(), [&](const Keyed& a, const Keyed& b) {
-        for (std::size_t w = 0; w < kPrefixBytes / 8; ++w) {
-            if (a.prefix[w] != b.prefix[w]) {
-                return a.prefix[w] > b.prefix[w];
-            }
-        }
-        const std::size_t skip = std::min<std::size_t>(kPrefixBytes, a.length);
-        return all.substr(a.offset + skip, a.length - skip) >
-               all.substr(b.offset + skip, b.length - skip);
-    });
+    keyed_scratch_.resize(keyed_.size());
+    sort_keyed(0, keyed_.size(), 0, std::string_view(text_.data(), used));
     std::vector<Summand> sorted;
     sorted.reserve(entries.size());
     for (const Keyed& k : keyed_) {
