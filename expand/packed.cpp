@@ -494,19 +494,6 @@ bool PackedProducts::place(const Summand& s) {
     return true;
 }
 
-// Texts hold no zero byte, so the zero padding sorts a text before its extensions, and equal
-// prefixes leave only the bytes past them to compare.
-bool PackedProducts::later_text(const Keyed& a, const Keyed& b, std::string_view all) {
-    for (std::size_t w = 0; w < kPrefixBytes / 8; ++w) {
-        if (a.prefix[w] != b.prefix[w]) {
-            return a.prefix[w] > b.prefix[w];
-        }
-    }
-    const std::size_t skip = std::min<std::size_t>(kPrefixBytes, a.length);
-    return all.substr(a.offset + skip, a.length - skip) >
-           all.substr(b.offset + skip, b.length - skip);
-}
-
 // Puts keyed_[lo, hi), whose texts agree on their first `depth` bytes, in descending text
 // order: split by the byte at `depth` (texts have few distinct bytes, so a few passes separate
 // them), comparison sorts for small groups and past the prefixes.
@@ -516,8 +503,18 @@ void PackedProducts::sort_keyed(std::size_t lo, std::size_t hi, std::size_t dept
     const auto first = keyed_.begin() + static_cast<std::ptrdiff_t>(lo);
     const auto last = keyed_.begin() + static_cast<std::ptrdiff_t>(hi);
     if (hi - lo <= kSmall || depth == kPrefixBytes) {
-        std::sort(first, last,
-                  [all](const Keyed& a, const Keyed& b) { return later_text(a, b, all); });
+        // Texts hold no zero byte, so the zero padding sorts a text before its extensions, and
+        // equal prefixes leave only the bytes past them to compare.
+        std::sort(first, last, [all](const Keyed& a, const Keyed& b) {
+            for (std::size_t w = 0; w < kPrefixBytes / 8; ++w) {
+                if (a.prefix[w] != b.prefix[w]) {
+                    return a.prefix[w] > b.prefix[w];
+                }
+            }
+            const std::size_t skip = std::min<std::size_t>(kPrefixBytes, a.length);
+            return all.substr(a.offset + skip, a.length - skip) >
+                   all.substr(b.offset + skip, b.length - skip);
+        });
         return;
     }
     const auto byte_of = [depth](const Keyed& k) {

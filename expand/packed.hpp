@@ -147,7 +147,6 @@ private:
     std::string text_;
     std::vector<Keyed> keyed_;
     std::vector<Keyed> keyed_scratch_;
-    static bool later_text(const Keyed& a, const Keyed& b, std::string_view all);
     void sort_keyed(std::size_t lo, std::size_t hi, std::size_t depth, std::string_view all);
 };
 

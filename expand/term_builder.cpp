@@ -64,10 +64,7 @@ void TermBuilder::grow(std::size_t size) {
     }
 }
 
-ExprPtr& TermBuilder::cached(std::uint64_t key) {
-    if (2 * (used_ + 1) > slots_.size()) {
-        grow(std::max<std::size_t>(32, 2 * slots_.size()));
-    }
+ExprPtr& TermBuilder::slot(std::uint64_t key) {
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t at = (key * 0x9E3779B97F4A7C15ull) >> shift_;; at = (at + 1) & mask) {
         NodeSlot& s = slots_[at];
@@ -82,24 +79,30 @@ ExprPtr& TermBuilder::cached(std::uint64_t key) {
     }
 }
 
-ExprPtr TermBuilder::integer(int value) {
-    ExprPtr& node = cached(kIntegerKeys | key_of(0, value));
+const ExprPtr& TermBuilder::integer_in_room(int value) {
+    ExprPtr& node = slot(kIntegerKeys | key_of(0, value));
     if (!node) {
         node = std::make_shared<Int>(value);
     }
     return node;
 }
 
-ExprPtr TermBuilder::piece_node(const Piece& p) {
+const ExprPtr& TermBuilder::integer(int value) {
+    make_room(1);
+    return integer_in_room(value);
+}
+
+const ExprPtr& TermBuilder::piece_node(const Piece& p) {
     const ExprPtr& base = bases_.node(p.handle);
     if (p.exp == 1) {
         return base;
     }
-    // The exponent's node first: making it may move the table.
-    ExprPtr exp = integer(p.exp);
-    ExprPtr& node = cached(key_of(p.handle, p.exp));
+    // The exponent's node first: a slot stays free until its node is set.
+    make_room(2);
+    const ExprPtr& exp = integer_in_room(p.exp);
+    ExprPtr& node = slot(key_of(p.handle, p.exp));
     if (!node) {
-        node = std::make_shared<Pow>(base, std::move(exp));
+        node = std::make_shared<Pow>(base, exp);
     }
     return node;
 }
@@ -115,12 +118,13 @@ void TermBuilder::factor(std::uint32_t handle, int exp) {
         pieces_.resize(matched_);
         products_.resize(matched_);
     }
-    ExprPtr node = piece_node(p);
+    const ExprPtr& piece = piece_node(p);
     if (matched_ > 0) {
-        node = std::make_shared<Mul>(products_.back(), std::move(node));
+        products_.push_back(std::make_shared<Mul>(products_.back(), piece));
+    } else {
+        products_.push_back(piece);
     }
     pieces_.push_back(p);
-    products_.push_back(std::move(node));
     ++matched_;
 }
 
@@ -128,19 +132,20 @@ ExprPtr TermBuilder::finish(int coef) {
     // A term that is a leading part of the previous one becomes the one to compare with.
     pieces_.resize(matched_);
     products_.resize(matched_);
-    ExprPtr product = matched_ > 0 ? products_.back() : nullptr;
+    const std::size_t factors = matched_;
     matched_ = 0;
     diverged_ = false;
-    if (coef == 0 || !product) {
+    if (coef == 0 || factors == 0) {
         return integer(coef);
     }
+    const ExprPtr& product = products_.back();
     if (coef == 1) {
         return product;
     }
     if (coef == -1) {
-        return std::make_shared<Neg>(std::move(product));
+        return std::make_shared<Neg>(product);
     }
-    return std::make_shared<Mul>(integer(coef), std::move(product));
+    return std::make_shared<Mul>(integer(coef), product);
 }
 
 }  // namespace tavrelo::fast

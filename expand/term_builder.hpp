@@ -5,6 +5,7 @@
 // output order, where neighbours share long runs of leading factors).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -33,7 +34,8 @@ public:
     // front (-1 as a negation, 1 left out; a term without factors is the coefficient alone).
     [[nodiscard]] ExprPtr finish(int coef);
 
-    [[nodiscard]] ExprPtr integer(int value);
+    // The Int node of `value`, valid until the next call on this builder.
+    [[nodiscard]] const ExprPtr& integer(int value);
 
 private:
     struct Piece {
@@ -42,7 +44,8 @@ private:
         bool operator==(const Piece&) const = default;
     };
 
-    [[nodiscard]] ExprPtr piece_node(const Piece& p);
+    // The node of one factor, valid until the next call that adds to the table.
+    [[nodiscard]] const ExprPtr& piece_node(const Piece& p);
 
     const Bases& bases_;
     // The pieces of the previous term (then of the current one, from the first difference on),
@@ -52,9 +55,16 @@ private:
     std::size_t matched_ = 0;  // leading pieces of the current term known so far
     bool diverged_ = false;    // the current term has left the previous one's pieces
 
-    // The node stored under `key` (a handle and exponent, or an integer), empty when new: an
-    // open-addressing table, as short expansions cannot afford a node allocation per entry.
-    [[nodiscard]] ExprPtr& cached(std::uint64_t key);
+    // The node stored under `key` (a handle and exponent, or an integer), empty when new, in
+    // an open-addressing table (short expansions cannot afford an allocation per entry). The
+    // table never moves while it has room for the entries made room for.
+    void make_room(std::size_t entries) {
+        if (2 * (used_ + entries) > slots_.size()) {
+            grow(std::max<std::size_t>(32, 2 * slots_.size()));
+        }
+    }
+    [[nodiscard]] ExprPtr& slot(std::uint64_t key);
+    [[nodiscard]] const ExprPtr& integer_in_room(int value);
     void grow(std::size_t size);
 
     std::vector<NodeSlot> slots_;
