@@ -4,7 +4,7 @@ tree keeps its text, its shape and the input's leaves."""
 import pytest
 from simplify_shapes import children, shape
 
-from tavrelo import Add, Int, Mul, Neg, Pow, Var, expand
+from tavrelo import Add, Int, Mul, Pow, Var, expand
 
 x, y, z, t, u = Var("x"), Var("y"), Var("z"), Var("t"), Var("u")
 
