@@ -502,45 +502,51 @@ void PackedProducts::sort_keyed(std::size_t lo, std::size_t hi, std::size_t dept
     constexpr std::size_t kSmall = 48;
     const auto first = keyed_.begin() + static_cast<std::ptrdiff_t>(lo);
     const auto last = keyed_.begin() + static_cast<std::ptrdiff_t>(hi);
-    if (hi - lo <= kSmall || depth == kPrefixBytes) {
-        // Texts hold no zero byte, so the zero padding sorts a text before its extensions, and
-        // equal prefixes leave only the bytes past them to compare.
-        std::sort(first, last, [all](const Keyed& a, const Keyed& b) {
-            for (std::size_t w = 0; w < kPrefixBytes / 8; ++w) {
-                if (a.prefix[w] != b.prefix[w]) {
-                    return a.prefix[w] > b.prefix[w];
-                }
-            }
-            const std::size_t skip = std::min<std::size_t>(kPrefixBytes, a.length);
-            return all.substr(a.offset + skip, a.length - skip) >
-                   all.substr(b.offset + skip, b.length - skip);
-        });
-        return;
-    }
-    const auto byte_of = [depth](const Keyed& k) {
-        return static_cast<unsigned>((k.prefix[depth / 8] >> (56 - 8 * (depth % 8))) & 0xFF);
+    // Descending order: byte 255 first, the text's end (zero) last.
+    const auto bucket_of = [](const Keyed& k, std::size_t at) {
+        return 255 - static_cast<unsigned>((k.prefix[at / 8] >> (56 - 8 * (at % 8))) & 0xFF);
     };
-    std::size_t start[257] = {};
-    for (auto k = first; k != last; ++k) {
-        ++start[255 - byte_of(*k)];  // descending: byte 255 first, the text's end last
+    std::size_t count[256];
+    while (true) {
+        if (hi - lo <= kSmall || depth == kPrefixBytes) {
+            // Texts hold no zero byte, so the zero padding sorts a text before its extensions,
+            // and equal prefixes leave only the bytes past them to compare.
+            std::sort(first, last, [all](const Keyed& a, const Keyed& b) {
+                for (std::size_t w = 0; w < kPrefixBytes / 8; ++w) {
+                    if (a.prefix[w] != b.prefix[w]) {
+                        return a.prefix[w] > b.prefix[w];
+                    }
+                }
+                const std::size_t skip = std::min<std::size_t>(kPrefixBytes, a.length);
+                return all.substr(a.offset + skip, a.length - skip) >
+                       all.substr(b.offset + skip, b.length - skip);
+            });
+            return;
+        }
+        std::fill(count, count + 256, 0);
+        for (auto k = first; k != last; ++k) {
+            ++count[bucket_of(*k, depth)];
+        }
+        if (count[bucket_of(*first, depth)] != hi - lo) {
+            break;
+        }
+        ++depth;  // one byte for all: nothing to move
     }
-    std::size_t at = lo;
-    for (std::size_t b = 0; b < 257; ++b) {
-        const std::size_t count = start[b];
-        start[b] = at;
-        at += count;
-    }
+    std::size_t start[256];
     std::size_t next[256];
-    std::copy(start, start + 256, next);
+    std::size_t at = lo;
+    for (std::size_t b = 0; b < 256; ++b) {
+        start[b] = next[b] = at;
+        at += count[b];
+    }
     for (auto k = first; k != last; ++k) {
-        keyed_scratch_[next[255 - byte_of(*k)]++] = *k;
+        keyed_scratch_[next[bucket_of(*k, depth)]++] = *k;
     }
     std::copy(keyed_scratch_.begin() + static_cast<std::ptrdiff_t>(lo),
               keyed_scratch_.begin() + static_cast<std::ptrdiff_t>(hi), first);
     for (std::size_t b = 0; b < 256; ++b) {
-        const std::size_t end = b + 1 < 256 ? start[b + 1] : hi;
-        if (end - start[b] > 1) {
-            sort_keyed(start[b], end, depth + 1, all);
+        if (count[b] > 1) {
+            sort_keyed(start[b], start[b] + count[b], depth + 1, all);
         }
     }
 }
