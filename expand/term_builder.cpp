@@ -24,9 +24,10 @@ thread_local std::vector<NodeSlot> spare_slots;
 
 }  // namespace
 
-TermBuilder::TermBuilder(const Bases& bases, std::size_t terms) : bases_(bases) {
-    if (terms <= 1) {
-        return;  // the table comes with the first entry
+TermBuilder::TermBuilder(const Bases& bases, std::size_t terms)
+    : bases_(bases), share_(terms >= kShareFrom) {
+    if (!share_) {
+        return;
     }
     // About three entries a term (a power, its exponent, a coefficient) while they are few.
     const std::size_t want = std::bit_ceil(std::min(6 * terms, kKeepSlots));
@@ -88,6 +89,10 @@ const ExprPtr& TermBuilder::integer_in_room(int value) {
 }
 
 const ExprPtr& TermBuilder::integer(int value) {
+    if (!share_) {
+        integer_ = std::make_shared<Int>(value);
+        return integer_;
+    }
     make_room(1);
     return integer_in_room(value);
 }
@@ -108,6 +113,13 @@ const ExprPtr& TermBuilder::piece_node(const Piece& p) {
 }
 
 void TermBuilder::factor(std::uint32_t handle, int exp) {
+    if (!share_) {
+        const ExprPtr& base = bases_.node(handle);
+        ExprPtr piece = exp == 1 ? base : std::make_shared<Pow>(base, std::make_shared<Int>(exp));
+        plain_ =
+            plain_ ? std::make_shared<Mul>(std::move(plain_), std::move(piece)) : std::move(piece);
+        return;
+    }
     const Piece p{handle, exp};
     if (!diverged_ && matched_ < pieces_.size() && pieces_[matched_] == p) {
         ++matched_;
@@ -129,6 +141,20 @@ void TermBuilder::factor(std::uint32_t handle, int exp) {
 }
 
 ExprPtr TermBuilder::finish(int coef) {
+    if (!share_) {
+        ExprPtr product = std::move(plain_);
+        plain_.reset();
+        if (coef == 0 || !product) {
+            return std::make_shared<Int>(coef);
+        }
+        if (coef == 1) {
+            return product;
+        }
+        if (coef == -1) {
+            return std::make_shared<Neg>(std::move(product));
+        }
+        return std::make_shared<Mul>(std::make_shared<Int>(coef), std::move(product));
+    }
     // A term that is a leading part of the previous one becomes the one to compare with.
     pieces_.resize(matched_);
     products_.resize(matched_);

@@ -2,7 +2,8 @@
 // never change, so sharing them changes nothing that can be observed but the node count: one
 // Pow node per base node and exponent, one Int node per value, and each term's left-nested
 // product reuses the longest leading product of the term built just before it (terms come in
-// output order, where neighbours share long runs of leading factors).
+// output order, where neighbours share long runs of leading factors). Short results are built
+// plainly: there the lookups and reference counts would cost more than the nodes they save.
 #pragma once
 
 #include <algorithm>
@@ -21,7 +22,10 @@ struct NodeSlot {
 
 class TermBuilder {
 public:
-    // `terms`: how many terms are coming, to size the node table once.
+    // Results of at least this many terms share their nodes.
+    static constexpr std::size_t kShareFrom = 64;
+
+    // `terms`: how many terms are coming, to choose sharing and size the node table once.
     explicit TermBuilder(const Bases& bases, std::size_t terms = 0);
     ~TermBuilder();
     TermBuilder(const TermBuilder&) = delete;
@@ -48,6 +52,9 @@ private:
     [[nodiscard]] const ExprPtr& piece_node(const Piece& p);
 
     const Bases& bases_;
+    const bool share_;
+    ExprPtr plain_;    // without sharing: the product of the current term so far
+    ExprPtr integer_;  // without sharing: the last integer handed out
     // The pieces of the previous term (then of the current one, from the first difference on),
     // and products_[k], the product of pieces 0..k.
     std::vector<Piece> pieces_;
