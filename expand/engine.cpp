@@ -201,7 +201,7 @@ PolyRef Engine::single(int coef, const Powers& powers) {
 
 std::uint32_t Engine::key(Summand& s) {
     if (s.key == kNoKey) {
-        s.key = static_cast<std::int32_t>(keys_.key_of(s.powers));
+        s.key = static_cast<std::int32_t>(keys().key_of(s.powers));
     }
     return static_cast<std::uint32_t>(s.key);
 }
@@ -266,8 +266,9 @@ void Engine::sort_entries(Poly& p) {
     for (Summand& s : p.terms) {
         (void)key(s);
     }
+    const Keys& keys = this->keys();
     std::sort(p.terms.begin(), p.terms.end(), [&](const Summand& a, const Summand& b) {
-        return keys_.before(static_cast<std::uint32_t>(a.key), static_cast<std::uint32_t>(b.key));
+        return keys.before(static_cast<std::uint32_t>(a.key), static_cast<std::uint32_t>(b.key));
     });
     p.key_index_ready = false;
     p.sorted = true;
@@ -326,8 +327,9 @@ const ExprPtr& Engine::tree(Poly& p) {
         return p.tree;
     }
     ExprPtr sum;
+    TermBuilder builder(bases_, p.terms.size());
     for (const Summand& e : p.terms) {
-        ExprPtr t = build_summand(bases_, e.coef, e.powers);
+        ExprPtr t = build_summand(bases_, builder, e.coef, e.powers);
         sum = sum ? std::make_shared<Add>(std::move(sum), std::move(t)) : std::move(t);
     }
     p.tree = sum ? std::move(sum) : std::make_shared<Int>(0);
@@ -344,7 +346,7 @@ void Engine::begin_collection() {
 
 void Engine::accumulate(std::uint32_t key, int coef, const Powers& powers) {
     if (key >= slot_.size()) {
-        const std::size_t size = std::max<std::size_t>(keys_.count(), 2 * slot_.size());
+        const std::size_t size = std::max<std::size_t>(keys().count(), 2 * slot_.size());
         slot_.resize(size, 0);
         stamp_.resize(size, 0);
     }
@@ -580,7 +582,7 @@ PolyRef Engine::multiply(PolyRef p, PolyRef q) {
             const int coef = checked_mul(a.coef, b.coef);
             merge_into_scratch(a, b, indexed);
             if (coef != 0) {
-                accumulate(keys_.key_of(scratch_), coef, scratch_);
+                accumulate(keys().key_of(scratch_), coef, scratch_);
             }
         }
     }
@@ -722,7 +724,7 @@ bool Engine::multiply_ranked(std::vector<Summand>& left, std::vector<Summand>& r
             if (general) {
                 merge_into_scratch(a, b, false);
                 if (coef != 0) {
-                    accumulate(keys_.key_of(scratch_), coef, scratch_);
+                    accumulate(keys().key_of(scratch_), coef, scratch_);
                 }
                 continue;
             }
@@ -737,8 +739,8 @@ bool Engine::multiply_ranked(std::vector<Summand>& left, std::vector<Summand>& r
             }
             std::uint32_t key = Keys::kOne;
             if (!canonical_.empty()) {
-                key = keys_.key_of_canonical(canonical_,
-                                             hash_words(canonical_.data(), canonical_.size()));
+                key = keys().key_of_canonical(canonical_,
+                                              hash_words(canonical_.data(), canonical_.size()));
             }
             accumulate_pair(key, coef, a, b);
         }

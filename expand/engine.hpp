@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -68,7 +69,14 @@ private:
     PolyRef finish_collection();
 
     Bases bases_;
-    Keys keys_{bases_};
+    // Made on first need: products of plain variables never ask for a key.
+    std::optional<Keys> keys_;
+    Keys& keys() {
+        if (!keys_) {
+            keys_.emplace(bases_);
+        }
+        return *keys_;
+    }
     std::unordered_map<const Expr*, PolyRef> memo_;  // shared subtrees, by node identity
 
     std::uint32_t session_ = 0;

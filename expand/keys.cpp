@@ -214,7 +214,7 @@ Text Keys::render(const std::vector<const Power*>& by_text) {
     return Text::of(std::move(out), bases_.text_limit());
 }
 
-ExprPtr build_summand(Bases& bases, int coef, const Powers& powers) {
+ExprPtr build_summand(Bases& bases, TermBuilder& builder, int coef, const Powers& powers) {
     // (text rank or 0, text, power); ranks make the usual short lists cheap to order.
     struct Placed {
         std::uint32_t rank;
@@ -245,29 +245,15 @@ ExprPtr build_summand(Bases& bases, int coef, const Powers& powers) {
         std::stable_sort(order.begin(), order.end(),
                          [](const Placed& a, const Placed& b) { return *a.text > *b.text; });
     }
-    ExprPtr product;
     for (const Placed& o : order) {
-        const Power* p = o.power;
-        const ExprPtr& base = bases.node(p->handle);
-        ExprPtr piece =
-            p->exp == 1 ? base : std::make_shared<Pow>(base, std::make_shared<Int>(p->exp));
-        product = product ? std::make_shared<Mul>(std::move(product), std::move(piece))
-                          : std::move(piece);
+        builder.factor(o.power->handle, o.power->exp);
     }
-    return with_coefficient(coef, std::move(product));
+    return builder.finish(coef);
 }
 
-ExprPtr with_coefficient(int coef, ExprPtr product) {
-    if (coef == 0 || !product) {
-        return std::make_shared<Int>(coef);
-    }
-    if (coef == 1) {
-        return product;
-    }
-    if (coef == -1) {
-        return std::make_shared<Neg>(std::move(product));
-    }
-    return std::make_shared<Mul>(std::make_shared<Int>(coef), std::move(product));
+ExprPtr build_summand(Bases& bases, int coef, const Powers& powers) {
+    TermBuilder builder(bases);
+    return build_summand(bases, builder, coef, powers);
 }
 
 }  // namespace tavrelo::fast

@@ -12,6 +12,7 @@
 #include "expand/bases.hpp"
 #include "expand/flat_index.hpp"
 #include "expand/poly.hpp"
+#include "expand/term_builder.hpp"
 
 namespace tavrelo::fast {
 
@@ -61,10 +62,10 @@ private:
     Powers canonical_powers_;
 };
 
-// A term's tree from its product of factors (empty when there is none) and its coefficient.
-[[nodiscard]] ExprPtr with_coefficient(int coef, ExprPtr product);
-
-// The tree of one term: factors in text order (stable), powers of exponent 0 skipped.
+// The tree of one term: factors in text order (stable), powers of exponent 0 skipped. With a
+// builder, the term shares nodes with the terms that builder made before it.
+[[nodiscard]] ExprPtr build_summand(Bases& bases, TermBuilder& builder, int coef,
+                                    const Powers& powers);
 [[nodiscard]] ExprPtr build_summand(Bases& bases, int coef, const Powers& powers);
 
 }  // namespace tavrelo::fast

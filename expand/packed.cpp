@@ -8,13 +8,14 @@
 #include <string_view>
 
 #include "core/checked_int.hpp"
-#include "expand/keys.hpp"
+#include "expand/term_builder.hpp"
 
 namespace tavrelo::fast {
 namespace {
 
 constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
 constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+constexpr std::size_t kFetchAhead = 8;
 
 bool letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool digit(char c) { return c >= '0' && c <= '9'; }
@@ -42,7 +43,7 @@ bool PackedProducts::small() const {
     const std::size_t bytes =
         8 * (slots_.capacity() + left_words_.capacity() + right_words_.capacity()) +
         8 * (next_words_.capacity() + placed_.capacity()) + sizeof(Entry) * entries_.capacity() +
-        sizeof(Keyed) * keyed_.capacity() + text_.capacity();
+        sizeof(Keyed) * (keyed_.capacity() + keyed_scratch_.capacity()) + text_.capacity();
     return bytes <= kKeep;
 }
 
@@ -50,7 +51,7 @@ const std::string& PackedProducts::name_of(Bases& bases, std::uint32_t field) co
     return as<Var>(*bases.node(handle_of_field_[field])).name;
 }
 
-bool PackedProducts::plain(Bases& bases, std::uint32_t handle) {
+bool PackedProducts::classify(Bases& bases, std::uint32_t handle) {
     if (handle >= plain_.size()) {
         plain_.resize(std::max<std::size_t>(handle + 1, 2 * plain_.size()), -1);
     }
@@ -102,6 +103,25 @@ bool PackedProducts::assign_fields(Bases& bases, const std::vector<Summand>& sid
     return true;
 }
 
+// Fields of bits_ bits wide enough for `most`, packed into words; false past two words.
+bool PackedProducts::lay_out_fields(std::int64_t most) {
+    bits_ = static_cast<unsigned>(std::bit_width(static_cast<std::uint64_t>(most)));
+    const unsigned per_word = 64 / bits_;
+    const std::size_t fields = handle_of_field_.size();
+    words_ = std::max<std::size_t>(1, (fields + per_word - 1) / per_word);
+    if (words_ > 2) {
+        return false;
+    }
+    // Word and shift of each field, once, instead of a division for every exponent.
+    word_of_field_.resize(fields);
+    shift_of_field_.resize(fields);
+    for (std::size_t f = 0; f < fields; ++f) {
+        word_of_field_[f] = static_cast<std::uint8_t>(f / per_word);
+        shift_of_field_[f] = static_cast<std::uint8_t>(f % per_word * bits_);
+    }
+    return true;
+}
+
 void PackedProducts::pack_side(const std::vector<Summand>& side,
                                std::vector<std::uint64_t>& words) {
     words.assign(side.size() * words_, 0);
@@ -109,7 +129,7 @@ void PackedProducts::pack_side(const std::vector<Summand>& side,
         std::uint64_t* w = &words[i * words_];
         for (const Power& p : side[i].powers) {
             const std::uint32_t f = field_of_id_[p.id];
-            w[f / per_word_] += static_cast<std::uint64_t>(p.exp) << (f % per_word_ * bits_);
+            w[word_of_field_[f]] += static_cast<std::uint64_t>(p.exp) << shift_of_field_[f];
         }
     }
 }
@@ -141,11 +161,7 @@ PackedProducts::Outcome PackedProducts::multiply(Bases& bases, const std::vector
     if (most > std::numeric_limits<std::int32_t>::max() || pairs >= (std::uint64_t{1} << 31)) {
         return Outcome::unfit;
     }
-    bits_ = static_cast<unsigned>(std::bit_width(static_cast<std::uint64_t>(most)));
-    per_word_ = 64 / bits_;
-    const std::size_t fields = handle_of_field_.size();
-    words_ = std::max<std::size_t>(1, (fields + per_word_ - 1) / per_word_);
-    if (words_ > 2) {
+    if (!lay_out_fields(most)) {
         return Outcome::unfit;
     }
     if (mixed && !ordered) {
@@ -203,10 +219,7 @@ PackedProducts::Outcome PackedProducts::power(Bases& bases, const std::vector<Su
     if (most > std::numeric_limits<std::int32_t>::max()) {
         return Outcome::unfit;
     }
-    bits_ = static_cast<unsigned>(std::bit_width(static_cast<std::uint64_t>(most)));
-    per_word_ = 64 / bits_;
-    words_ = std::max<std::size_t>(1, (handle_of_field_.size() + per_word_ - 1) / per_word_);
-    if (words_ > 2) {
+    if (!lay_out_fields(most)) {
         return Outcome::unfit;
     }
     pack_side(side, right_words_);
@@ -256,7 +269,7 @@ PackedProducts::Outcome PackedProducts::power(Bases& bases, const std::vector<Su
         const std::uint64_t* key = &left_words_[k * words_];
         for (std::uint32_t f = 0; f < handle_of_field_.size(); ++f) {
             const auto exp =
-                static_cast<int>((key[f / per_word_] >> (f % per_word_ * bits_)) & field_mask);
+                static_cast<int>((key[word_of_field_[f]] >> shift_of_field_[f]) & field_mask);
             if (exp != 0) {
                 const std::uint32_t h = handle_of_field_[f];
                 s.powers.push_back(Power{h, bases.id(h), exp});
@@ -380,7 +393,7 @@ void PackedProducts::emit(const std::vector<Summand>& left, const std::vector<Su
             const std::uint32_t f = field_of_id_[p.id];
             mark_[f] = static_cast<std::uint32_t>(e);
             const auto extra =
-                static_cast<int>((kb[f / per_word_] >> (f % per_word_ * bits_)) & field_mask);
+                static_cast<int>((kb[word_of_field_[f]] >> shift_of_field_[f]) & field_mask);
             if (p.exp + extra != 0) {
                 s.powers.push_back(Power{p.handle, p.id, p.exp + extra});
             }
@@ -431,6 +444,12 @@ bool PackedProducts::rank_fields(Bases& bases, const std::vector<Summand>& entri
         rank_[order_[r]] = r;
     }
     at_rank_.resize(order_.size());
+    name_at_rank_.resize(order_.size());
+    longest_name_ = 0;
+    for (std::uint32_t r = 0; r < order_.size(); ++r) {
+        name_at_rank_[r] = name_of(bases, order_[r]);
+        longest_name_ = std::max(longest_name_, name_at_rank_[r].size());
+    }
     return true;
 }
 
@@ -475,15 +494,73 @@ bool PackedProducts::place(const Summand& s) {
     return true;
 }
 
+// Puts keyed_[lo, hi), whose texts agree on their first `depth` bytes, in descending text
+// order: split by the byte at `depth` (texts have few distinct bytes, so a few passes separate
+// them), comparison sorts for small groups and past the prefixes.
+void PackedProducts::sort_keyed(std::size_t lo, std::size_t hi, std::size_t depth,
+                                std::string_view all) {
+    constexpr std::size_t kSmall = 48;
+    const auto first = keyed_.begin() + static_cast<std::ptrdiff_t>(lo);
+    const auto last = keyed_.begin() + static_cast<std::ptrdiff_t>(hi);
+    // Descending order: byte 255 first, the text's end (zero) last.
+    const auto bucket_of = [](const Keyed& k, std::size_t at) {
+        return 255 - static_cast<unsigned>((k.prefix[at / 8] >> (56 - 8 * (at % 8))) & 0xFF);
+    };
+    std::size_t count[256];
+    while (true) {
+        if (hi - lo <= kSmall || depth == kPrefixBytes) {
+            // Texts hold no zero byte, so the zero padding sorts a text before its extensions,
+            // and equal prefixes leave only the bytes past them to compare.
+            std::sort(first, last, [all](const Keyed& a, const Keyed& b) {
+                for (std::size_t w = 0; w < kPrefixBytes / 8; ++w) {
+                    if (a.prefix[w] != b.prefix[w]) {
+                        return a.prefix[w] > b.prefix[w];
+                    }
+                }
+                const std::size_t skip = std::min<std::size_t>(kPrefixBytes, a.length);
+                return all.substr(a.offset + skip, a.length - skip) >
+                       all.substr(b.offset + skip, b.length - skip);
+            });
+            return;
+        }
+        std::fill(count, count + 256, 0);
+        for (auto k = first; k != last; ++k) {
+            ++count[bucket_of(*k, depth)];
+        }
+        if (count[bucket_of(*first, depth)] != hi - lo) {
+            break;
+        }
+        ++depth;  // one byte for all: nothing to move
+    }
+    std::size_t start[256];
+    std::size_t next[256];
+    std::size_t at = lo;
+    for (std::size_t b = 0; b < 256; ++b) {
+        start[b] = next[b] = at;
+        at += count[b];
+    }
+    for (auto k = first; k != last; ++k) {
+        keyed_scratch_[next[bucket_of(*k, depth)]++] = *k;
+    }
+    std::copy(keyed_scratch_.begin() + static_cast<std::ptrdiff_t>(lo),
+              keyed_scratch_.begin() + static_cast<std::ptrdiff_t>(hi), first);
+    for (std::size_t b = 0; b < 256; ++b) {
+        if (count[b] > 1) {
+            sort_keyed(start[b], start[b] + count[b], depth + 1, all);
+        }
+    }
+}
+
 bool PackedProducts::sort_plain(Bases& bases, std::vector<Summand>& entries) {
     if (!rank_fields(bases, entries)) {
         return false;
     }
-    text_.clear();
     keyed_.clear();
     placed_.clear();
+    // The texts go straight into one buffer (its size is only room), grown ahead of each entry
+    // for its longest text.
+    std::size_t used = 0;
     std::uint32_t constant = kNone;
-    char digits[16];
     for (std::size_t e = 0; e < entries.size(); ++e) {
         if (!place(entries[e]) || pieces_.size() != entries[e].powers.size()) {
             return false;  // a base twice, or a zero exponent: not a settled entry
@@ -495,23 +572,31 @@ bool PackedProducts::sort_plain(Bases& bases, std::vector<Summand>& entries) {
             constant = static_cast<std::uint32_t>(e);
             continue;
         }
-        const std::size_t offset = text_.size();
+        const std::size_t most = pieces_.size() * (longest_name_ + kLongestExponent);
+        if (text_.size() < used + most) {
+            text_.resize(std::max(2 * text_.size(), used + most));
+        }
+        char* out = text_.data() + used;
+        const Powers& powers = entries[e].powers;
         for (const auto& [rank, k] : pieces_) {
             placed_.push_back(static_cast<std::uint32_t>(k));
-            text_ += name_of(bases, order_[rank]);
-            const int exp = entries[e].powers[static_cast<std::size_t>(k)].exp;
+            const std::string_view name = name_at_rank_[rank];
+            out = std::copy(name.begin(), name.end(), out);
+            const int exp = powers[static_cast<std::size_t>(k)].exp;
             if (exp != 1) {
-                const auto end = std::to_chars(digits, digits + sizeof digits, exp);
-                text_ += "^{";
-                text_.append(digits, end.ptr);
-                text_ += '}';
+                *out++ = '^';
+                *out++ = '{';
+                out = std::to_chars(out, out + 11, exp).ptr;
+                *out++ = '}';
             }
         }
-        keyed_.push_back(Keyed{{0, 0},
-                               static_cast<std::uint32_t>(offset),
-                               static_cast<std::uint32_t>(text_.size() - offset),
+        const auto length = static_cast<std::size_t>(out - (text_.data() + used));
+        keyed_.push_back(Keyed{{},
+                               static_cast<std::uint32_t>(used),
+                               static_cast<std::uint32_t>(length),
                                static_cast<std::uint32_t>(e),
                                static_cast<std::uint32_t>(placed_.size() - pieces_.size())});
+        used += length;
     }
     // Each entry's factors in name order too (no two print alike, so no later text sort can
     // tell), which lets the tree be built without placing them again.
@@ -524,22 +609,17 @@ bool PackedProducts::sort_plain(Bases& bases, std::vector<Summand>& entries) {
         std::copy(ordered_powers_.begin(), ordered_powers_.end(), powers.begin());
     }
     for (Keyed& k : keyed_) {
-        unsigned char head[16] = {};
-        std::memcpy(head, text_.data() + k.offset, std::min<std::size_t>(16, k.length));
-        for (std::size_t i = 0; i < 16; ++i) {
-            k.prefix[i / 8] = (k.prefix[i / 8] << 8) | head[i];
+        char head[kPrefixBytes] = {};
+        std::memcpy(head, text_.data() + k.offset, std::min<std::size_t>(kPrefixBytes, k.length));
+        for (std::size_t w = 0; w < kPrefixBytes / 8; ++w) {
+            std::uint64_t word;
+            std::memcpy(&word, head + 8 * w, 8);
+            k.prefix[w] =
+                std::endian::native == std::endian::little ? __builtin_bswap64(word) : word;
         }
     }
-    const std::string_view all(text_);
-    std::sort(keyed_.begin(), keyed_.end(), [&](const Keyed& a, const Keyed& b) {
-        if (a.prefix[0] != b.prefix[0]) {
-            return a.prefix[0] > b.prefix[0];
-        }
-        if (a.prefix[1] != b.prefix[1]) {
-            return a.prefix[1] > b.prefix[1];
-        }
-        return all.substr(a.offset, a.length) > all.substr(b.offset, b.length);
-    });
+    keyed_scratch_.resize(keyed_.size());
+    sort_keyed(0, keyed_.size(), 0, std::string_view(text_.data(), used));
     std::vector<Summand> sorted;
     sorted.reserve(entries.size());
     for (const Keyed& k : keyed_) {
@@ -558,27 +638,28 @@ bool PackedProducts::build_plain(Bases& bases, const std::vector<Summand>& entri
         return false;
     }
     sum.reset();
-    for (const Summand& s : entries) {
+    TermBuilder builder(bases, entries.size());
+    for (std::size_t e = 0; e < entries.size(); ++e) {
+        // Sorting moved the entries but not their factor lists: fetch those ahead of use.
+        if (e + kFetchAhead < entries.size()) {
+            __builtin_prefetch(entries[e + kFetchAhead].powers.data());
+        }
+        const Summand& s = entries[e];
         if (!ranked && !place(s)) {
             sum.reset();
             return false;
         }
-        ExprPtr product;
         const std::size_t count = ranked ? s.powers.size() : pieces_.size();
         for (std::size_t i = 0; i < count; ++i) {
             const Power& p =
                 ranked ? s.powers[i] : s.powers[static_cast<std::size_t>(pieces_[i].second)];
-            const ExprPtr& base = bases.node(p.handle);
-            ExprPtr piece =
-                p.exp == 1 ? base : std::make_shared<Pow>(base, std::make_shared<Int>(p.exp));
-            product = product ? std::make_shared<Mul>(std::move(product), std::move(piece))
-                              : std::move(piece);
+            builder.factor(p.handle, p.exp);
         }
-        ExprPtr t = with_coefficient(s.coef, std::move(product));
+        ExprPtr t = builder.finish(s.coef);
         sum = sum ? std::make_shared<Add>(std::move(sum), std::move(t)) : std::move(t);
     }
     if (!sum) {
-        sum = std::make_shared<Int>(0);
+        sum = builder.integer(0);
     }
     return true;
 }

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -61,7 +62,13 @@ public:
 
 private:
     void next_session();
-    bool plain(Bases& bases, std::uint32_t handle);
+    bool plain(Bases& bases, std::uint32_t handle) {
+        if (handle < plain_.size() && plain_[handle] >= 0) {
+            return plain_[handle] == 1;
+        }
+        return classify(bases, handle);
+    }
+    bool classify(Bases& bases, std::uint32_t handle);
     bool rank_fields(Bases& bases, const std::vector<Summand>& entries);
     bool place(const Summand& s);
     const std::string& name_of(Bases& bases, std::uint32_t field) const;
@@ -93,9 +100,12 @@ private:
     std::vector<std::uint32_t> seen_;  // by field: the last summand that had it
     std::uint32_t seen_stamp_ = 0;
 
+    bool lay_out_fields(std::int64_t most);
+
     unsigned bits_ = 0;
-    unsigned per_word_ = 0;
     std::size_t words_ = 0;
+    std::vector<std::uint8_t> word_of_field_;
+    std::vector<std::uint8_t> shift_of_field_;
     std::vector<std::uint64_t> left_words_;
     std::vector<std::uint64_t> right_words_;
     std::vector<int> left_coef_;
@@ -115,8 +125,11 @@ private:
 
     std::vector<std::uint32_t> mark_;  // by field: the last entry whose left summand had it
 
+    static constexpr std::size_t kPrefixBytes = 32;
+    // "^{" and "}" around at most eleven characters of a 32-bit exponent.
+    static constexpr std::size_t kLongestExponent = 14;
     struct Keyed {
-        std::uint64_t prefix[2];  // the first sixteen bytes, big-endian, zero-padded
+        std::uint64_t prefix[kPrefixBytes / 8];  // the first bytes, big-endian, zero-padded
         std::uint32_t offset;
         std::uint32_t length;
         std::uint32_t entry;
@@ -125,12 +138,16 @@ private:
     std::vector<std::uint32_t> rank_;   // by field: place in descending name order
     std::vector<std::uint32_t> order_;  // by rank: the field
     std::vector<int> at_rank_;          // by rank: position in the summand being placed
+    std::vector<std::string_view> name_at_rank_;
+    std::size_t longest_name_ = 0;
     static constexpr std::size_t kMaskWords = 4;
     std::vector<std::pair<std::uint32_t, int>> pieces_;
     Powers ordered_powers_;
     std::vector<std::uint32_t> placed_;
     std::string text_;
     std::vector<Keyed> keyed_;
+    std::vector<Keyed> keyed_scratch_;
+    void sort_keyed(std::size_t lo, std::size_t hi, std::size_t depth, std::string_view all);
 };
 
 }  // namespace tavrelo::fast

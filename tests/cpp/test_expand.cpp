@@ -447,6 +447,12 @@ TEST(Expand, PackedProductEdgesMatchTheReference) {
     for (int k = 0; k < 300; ++k) {
         (k < 40 ? many : wide).push_back(v("v" + std::to_string(k)));
     }
+    // Terms whose texts agree well past their first 32 bytes.
+    ExprPtr long_names = add(v("v100"), v("w100"));
+    for (int k = 101; k < 110; ++k) {
+        const std::string n = std::to_string(k);
+        long_names = mul(long_names, add(v("v" + n), pow(v("w" + n), i(k % 3 + 1))));
+    }
     const ExprPtr x = v("x");
     const ExprPtr y = v("y");
     const ExprPtr x_again = v("x");
@@ -474,6 +480,8 @@ TEST(Expand, PackedProductEdgesMatchTheReference) {
         pow(add(add(x, x1), add(v("x10"), y)), i(4)),
         mul(pow(add(x, y), i(3)), add(add(x, e()), v("e"))),
         add(pow(add(x, y), i(2)), mul(neg(x_again), add(x, mul(i(2), y)))),
+        long_names,
+        mul(long_names, add(v("v100"), i(-1))),
     };
     int errors = 0;
     for (const ExprPtr& input : inputs) {

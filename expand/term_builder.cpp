@@ -1,0 +1,177 @@
+#include "expand/term_builder.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <memory>
+#include <utility>
+
+namespace tavrelo::fast {
+
+namespace {
+
+// Integers are keyed under a handle no base can have.
+constexpr std::uint64_t kIntegerKeys = std::uint64_t{0xFFFFFFFFu} << 32;
+
+constexpr std::uint64_t key_of(std::uint32_t high, int low) {
+    return (std::uint64_t{high} << 32) | static_cast<std::uint32_t>(low);
+}
+
+// An emptied table kept for the next builder of about the same size on this thread: short
+// expansions would otherwise pay for a fresh table (and the allocator's bookkeeping of a large
+// block) on every call.
+constexpr std::size_t kKeepSlots = 4096;
+thread_local std::vector<NodeSlot> spare_slots;
+
+}  // namespace
+
+TermBuilder::TermBuilder(const Bases& bases, std::size_t terms)
+    : bases_(bases), share_(terms >= kShareFrom) {
+    if (!share_) {
+        return;
+    }
+    // About three entries a term (a power, its exponent, a coefficient) while they are few.
+    const std::size_t want = std::bit_ceil(std::min(6 * terms, kKeepSlots));
+    if (spare_slots.size() >= want && spare_slots.size() <= 4 * want) {
+        slots_ = std::move(spare_slots);
+        spare_slots = {};
+        shift_ = static_cast<unsigned>(64 - std::countr_zero(slots_.size()));
+    } else {
+        grow(want);
+    }
+}
+
+TermBuilder::~TermBuilder() {
+    if (slots_.empty() || slots_.size() > kKeepSlots) {
+        return;
+    }
+    for (NodeSlot& s : slots_) {
+        s.node.reset();
+    }
+    spare_slots = std::move(slots_);
+}
+
+void TermBuilder::grow(std::size_t size) {
+    std::vector<NodeSlot> old = std::move(slots_);
+    slots_ = std::vector<NodeSlot>(size);
+    shift_ = static_cast<unsigned>(64 - std::countr_zero(size));
+    for (NodeSlot& s : old) {
+        if (s.node) {
+            std::size_t at = (s.key * 0x9E3779B97F4A7C15ull) >> shift_;
+            while (slots_[at].node) {
+                at = (at + 1) & (size - 1);
+            }
+            slots_[at] = std::move(s);
+        }
+    }
+}
+
+ExprPtr& TermBuilder::slot(std::uint64_t key) {
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t at = (key * 0x9E3779B97F4A7C15ull) >> shift_;; at = (at + 1) & mask) {
+        NodeSlot& s = slots_[at];
+        if (!s.node) {
+            ++used_;
+            s.key = key;
+            return s.node;
+        }
+        if (s.key == key) {
+            return s.node;
+        }
+    }
+}
+
+const ExprPtr& TermBuilder::integer_in_room(int value) {
+    ExprPtr& node = slot(kIntegerKeys | key_of(0, value));
+    if (!node) {
+        node = std::make_shared<Int>(value);
+    }
+    return node;
+}
+
+const ExprPtr& TermBuilder::integer(int value) {
+    if (!share_) {
+        integer_ = std::make_shared<Int>(value);
+        return integer_;
+    }
+    make_room(1);
+    return integer_in_room(value);
+}
+
+const ExprPtr& TermBuilder::piece_node(const Piece& p) {
+    const ExprPtr& base = bases_.node(p.handle);
+    if (p.exp == 1) {
+        return base;
+    }
+    // The exponent's node first: a slot stays free until its node is set.
+    make_room(2);
+    const ExprPtr& exp = integer_in_room(p.exp);
+    ExprPtr& node = slot(key_of(p.handle, p.exp));
+    if (!node) {
+        node = std::make_shared<Pow>(base, exp);
+    }
+    return node;
+}
+
+void TermBuilder::factor(std::uint32_t handle, int exp) {
+    if (!share_) {
+        const ExprPtr& base = bases_.node(handle);
+        ExprPtr piece = exp == 1 ? base : std::make_shared<Pow>(base, std::make_shared<Int>(exp));
+        plain_ =
+            plain_ ? std::make_shared<Mul>(std::move(plain_), std::move(piece)) : std::move(piece);
+        return;
+    }
+    const Piece p{handle, exp};
+    if (!diverged_ && matched_ < pieces_.size() && pieces_[matched_] == p) {
+        ++matched_;
+        return;
+    }
+    if (!diverged_) {
+        diverged_ = true;
+        pieces_.resize(matched_);
+        products_.resize(matched_);
+    }
+    const ExprPtr& piece = piece_node(p);
+    if (matched_ > 0) {
+        products_.push_back(std::make_shared<Mul>(products_.back(), piece));
+    } else {
+        products_.push_back(piece);
+    }
+    pieces_.push_back(p);
+    ++matched_;
+}
+
+ExprPtr TermBuilder::finish(int coef) {
+    if (!share_) {
+        ExprPtr product = std::move(plain_);
+        plain_.reset();
+        if (coef == 0 || !product) {
+            return std::make_shared<Int>(coef);
+        }
+        if (coef == 1) {
+            return product;
+        }
+        if (coef == -1) {
+            return std::make_shared<Neg>(std::move(product));
+        }
+        return std::make_shared<Mul>(std::make_shared<Int>(coef), std::move(product));
+    }
+    // A term that is a leading part of the previous one becomes the one to compare with.
+    pieces_.resize(matched_);
+    products_.resize(matched_);
+    const std::size_t factors = matched_;
+    matched_ = 0;
+    diverged_ = false;
+    if (coef == 0 || factors == 0) {
+        return integer(coef);
+    }
+    const ExprPtr& product = products_.back();
+    if (coef == 1) {
+        return product;
+    }
+    if (coef == -1) {
+        return std::make_shared<Neg>(product);
+    }
+    return std::make_shared<Mul>(integer(coef), product);
+}
+
+}  // namespace tavrelo::fast
