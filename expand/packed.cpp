@@ -42,8 +42,7 @@ bool PackedProducts::small() const {
     constexpr std::size_t kKeep = std::size_t{1} << 20;  // bytes
     const std::size_t bytes =
         8 * (slots_.capacity() + left_words_.capacity() + right_words_.capacity()) +
-        8 * (next_words_.capacity() + placed_.capacity() + factors_.capacity()) +
-        sizeof(Entry) * entries_.capacity() +
+        8 * (next_words_.capacity() + placed_.capacity()) + sizeof(Entry) * entries_.capacity() +
         sizeof(Keyed) * (keyed_.capacity() + keyed_scratch_.capacity()) + text_.capacity();
     return bytes <= kKeep;
 }
@@ -773,58 +772,56 @@ void PackedProducts::build_packed(Bases& bases, const PackedValue& value, ExprPt
     for (unsigned f = 0; f < per_word; ++f) {
         lowest |= std::uint64_t{1} << (f * value.bits);
     }
-    const bool by_mask = fields <= 64 * kMaskWords;
-    // Word and shift of each field, by rank.
+    // By rank: word and shift of the field; by word and bit: the rank of the field there.
     std::vector<std::pair<std::uint32_t, std::uint32_t>> at(fields);
+    std::vector<std::uint32_t> rank_at_bit(64 * value.words, 0);
     for (std::uint32_t r = 0; r < fields; ++r) {
         at[r] = {order_[r] / per_word, order_[r] % per_word * value.bits};
+        rank_at_bit[64 * at[r].first + at[r].second] = r;
     }
-    keyed_.clear();
-    factors_.clear();
-    std::size_t used = 0;
-    std::uint32_t constant = kNone;
-    const std::size_t count = value.coefs.size();
-    for (std::size_t e = 0; e < count; ++e) {
+    const bool by_mask = fields <= 64 * kMaskWords;
+    // The (rank, exponent) pieces of entry e in rank order, into pieces_.
+    const auto pieces_of = [&](std::size_t e) {
         const std::uint64_t* key = &value.keys[e * value.words];
         pieces_.clear();
-        if (by_mask) {
-            std::uint64_t ranks[kMaskWords] = {};
-            for (std::size_t w = 0; w < value.words; ++w) {
-                std::uint64_t folded = key[w];
-                for (unsigned b = 1; b < value.bits; ++b) {
-                    folded |= key[w] >> b;
-                }
-                for (std::uint64_t m = folded & lowest; m != 0; m &= m - 1) {
-                    const std::size_t f =
-                        w * per_word + static_cast<std::size_t>(std::countr_zero(m)) / value.bits;
-                    const std::uint32_t r = rank_[f];
-                    ranks[r / 64] |= std::uint64_t{1} << (r % 64);
-                }
-            }
-            for (std::size_t w = 0; w < kMaskWords; ++w) {
-                for (std::uint64_t m = ranks[w]; m != 0; m &= m - 1) {
-                    const auto r = static_cast<std::uint32_t>(64 * w + std::countr_zero(m));
-                    pieces_.emplace_back(
-                        r, static_cast<int>((key[at[r].first] >> at[r].second) & mask));
-                }
-            }
-        } else {
+        if (!by_mask) {
             for (std::uint32_t r = 0; r < fields; ++r) {
                 const auto exp = static_cast<int>((key[at[r].first] >> at[r].second) & mask);
                 if (exp != 0) {
                     pieces_.emplace_back(r, exp);
                 }
             }
+            return;
         }
+        std::uint64_t ranks[kMaskWords] = {};
+        for (std::size_t w = 0; w < value.words; ++w) {
+            std::uint64_t folded = key[w];
+            for (unsigned b = 1; b < value.bits; ++b) {
+                folded |= key[w] >> b;
+            }
+            for (std::uint64_t m = folded & lowest; m != 0; m &= m - 1) {
+                const std::uint32_t r = rank_at_bit[64 * w + std::countr_zero(m)];
+                ranks[r / 64] |= std::uint64_t{1} << (r % 64);
+            }
+        }
+        for (std::size_t w = 0; w < kMaskWords; ++w) {
+            for (std::uint64_t m = ranks[w]; m != 0; m &= m - 1) {
+                const auto r = static_cast<std::uint32_t>(64 * w + std::countr_zero(m));
+                pieces_.emplace_back(r,
+                                     static_cast<int>((key[at[r].first] >> at[r].second) & mask));
+            }
+        }
+    };
+    keyed_.clear();
+    std::size_t used = 0;
+    std::uint32_t constant = kNone;
+    const std::size_t count = value.coefs.size();
+    for (std::size_t e = 0; e < count; ++e) {
+        pieces_of(e);
         if (pieces_.empty()) {
             constant = static_cast<std::uint32_t>(e);
             continue;
         }
-        const auto placed = static_cast<std::uint32_t>(factors_.size());
-        for (const auto& [rank, exp] : pieces_) {
-            factors_.emplace_back(handle_of_field_[order_[rank]], exp);
-        }
-        factors_.emplace_back(0, 0);  // exponent 0 ends the entry's factors
         const std::size_t most = pieces_.size() * (longest_name_ + kLongestExponent);
         if (text_.size() < used + most) {
             text_.resize(std::max(2 * text_.size(), used + most));
@@ -835,27 +832,27 @@ void PackedProducts::build_packed(Bases& bases, const PackedValue& value, ExprPt
                                static_cast<std::uint32_t>(used),
                                static_cast<std::uint32_t>(length),
                                static_cast<std::uint32_t>(e),
-                               placed});
+                               0});
         used += length;
     }
     sort_texts(used);
+    if (constant != kNone) {
+        keyed_.push_back(Keyed{{}, 0, 0, constant, 0});
+    }
     sum.reset();
     TermBuilder builder(bases, count);
-    const auto add_term = [&](ExprPtr t) {
-        sum = sum ? std::make_shared<Add>(std::move(sum), std::move(t)) : std::move(t);
-    };
     for (std::size_t i = 0; i < keyed_.size(); ++i) {
-        // Sorting scattered the entries: fetch their factors ahead of use.
+        // Sorting scattered the entries: fetch their keys ahead of use.
         if (i + kFetchAhead < keyed_.size()) {
-            __builtin_prefetch(&factors_[keyed_[i + kFetchAhead].placed]);
+            __builtin_prefetch(&value.keys[keyed_[i + kFetchAhead].entry * value.words]);
         }
-        for (std::size_t f = keyed_[i].placed; factors_[f].second != 0; ++f) {
-            builder.factor(factors_[f].first, factors_[f].second);
+        const std::uint32_t e = keyed_[i].entry;
+        pieces_of(e);  // again: cheaper than keeping every entry's factors
+        for (const auto& [rank, exp] : pieces_) {
+            builder.factor(handle_of_field_[order_[rank]], exp);
         }
-        add_term(builder.finish(value.coefs[keyed_[i].entry]));
-    }
-    if (constant != kNone) {
-        add_term(builder.finish(value.coefs[constant]));
+        ExprPtr t = builder.finish(value.coefs[e]);
+        sum = sum ? std::make_shared<Add>(std::move(sum), std::move(t)) : std::move(t);
     }
 }
 

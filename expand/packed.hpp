@@ -161,7 +161,7 @@ private:
         std::uint32_t offset;
         std::uint32_t length;
         std::uint32_t entry;
-        std::uint32_t placed;  // into placed_ (or factors_): the entry's factors in name order
+        std::uint32_t placed;  // into placed_: the entry's factor positions in name order
     };
     std::vector<std::uint32_t> rank_;   // by field: place in descending name order
     std::vector<std::uint32_t> order_;  // by rank: the field
@@ -175,9 +175,6 @@ private:
     std::string text_;
     std::vector<Keyed> keyed_;
     std::vector<Keyed> keyed_scratch_;
-    // The (node, exponent) factors of each entry of a packed value in name order, each list
-    // ended by exponent 0.
-    std::vector<std::pair<std::uint32_t, int>> factors_;
     void sort_keyed(std::size_t lo, std::size_t hi, std::size_t depth, std::string_view all);
 };
 
