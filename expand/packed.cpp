@@ -258,6 +258,36 @@ const std::uint64_t* PackedProducts::repack(const PackedValue& value,
     return words.data();
 }
 
+// Every pair in first-operand-major order as an entry of its own, products checked as the
+// collection checks them.
+void PackedProducts::all_pairs(const std::uint64_t* lw, const int* lc, std::size_t left_count,
+                               const std::uint64_t* rw, const int* rc, std::size_t right_count,
+                               std::vector<std::uint64_t>& keys, std::vector<int>& coefs) const {
+    keys.clear();
+    coefs.clear();
+    keys.reserve(left_count * right_count * words_);
+    coefs.reserve(left_count * right_count);
+    for (std::size_t i = 0; i < left_count; ++i) {
+        const std::int64_t ca = lc[i];
+        if (ca == 0) {
+            continue;
+        }
+        for (std::size_t j = 0; j < right_count; ++j) {
+            const std::int64_t product = ca * rc[j];
+            if (!fits_int32(product)) {
+                throw_overflow();
+            }
+            if (product == 0) {
+                continue;
+            }
+            coefs.push_back(static_cast<int>(product));
+            for (std::size_t w = 0; w < words_; ++w) {
+                keys.push_back(lw[i * words_ + w] + rw[j * words_ + w]);
+            }
+        }
+    }
+}
+
 // The surviving entries of the last pair collection, sums checked, as packed keys.
 void PackedProducts::compact(const std::uint64_t* lw, const std::uint64_t* rw,
                              std::vector<std::uint64_t>& keys, std::vector<int>& coefs) const {
@@ -299,7 +329,11 @@ PackedProducts::Outcome PackedProducts::multiply_packed(Bases& bases, const Oper
         }
         return assign_fields(bases, *side.list, most, mixed);
     };
-    if (!assign(left, most_left_) || (!square && !assign(right, most_right_))) {
+    if (!assign(left, most_left_)) {
+        return Outcome::unfit;
+    }
+    const std::size_t left_fields = handle_of_field_.size();
+    if (!square && !assign(right, most_right_)) {
         return Outcome::unfit;
     }
     if (square) {
@@ -308,6 +342,12 @@ PackedProducts::Outcome PackedProducts::multiply_packed(Bases& bases, const Oper
     std::int64_t most = 1;
     for (std::size_t f = 0; f < most_left_.size(); ++f) {
         most = std::max<std::int64_t>(most, std::int64_t{most_left_[f]} + most_right_[f]);
+    }
+    // Operands without a base in common: distinct monomials on each side give distinct
+    // products, so there is nothing to collect.
+    bool apart = !square;
+    for (std::size_t f = 0; f < left_fields && apart; ++f) {
+        apart = most_right_[f] == 0;
     }
     const auto count_of = [](const Operand& side) {
         return side.packed != nullptr ? side.packed->coefs.size() : side.list->size();
@@ -338,8 +378,29 @@ PackedProducts::Outcome PackedProducts::multiply_packed(Bases& bases, const Oper
     };
     const auto [lw, lc] = pack(left, left_words_, left_coef_);
     const auto [rw, rc] = square ? std::pair{lw, lc} : pack(right, right_words_, right_coef_);
-    pairs_of(lw, lc, left_count, rw, rc, right_count, square);
-    compact(lw, rw, out.keys, out.coefs);
+    const auto distinct = [&](const Operand& side, const std::uint64_t* words, std::size_t n) {
+        if (side.packed != nullptr) {
+            return true;  // collected
+        }
+        constexpr std::size_t kCompareUpTo = 64;
+        if (n > kCompareUpTo) {
+            return false;
+        }
+        for (std::size_t a = 0; a < n; ++a) {
+            for (std::size_t b = a + 1; b < n; ++b) {
+                if (std::equal(words + a * words_, words + (a + 1) * words_, words + b * words_)) {
+                    return false;
+                }
+            }
+        }
+        return true;
+    };
+    if (apart && distinct(left, lw, left_count) && distinct(right, rw, right_count)) {
+        all_pairs(lw, lc, left_count, rw, rc, right_count, out.keys, out.coefs);
+    } else {
+        pairs_of(lw, lc, left_count, rw, rc, right_count, square);
+        compact(lw, rw, out.keys, out.coefs);
+    }
     std::vector<int> most_of_field(most_left_.size());
     for (std::size_t f = 0; f < most_left_.size(); ++f) {
         most_of_field[f] = most_left_[f] + most_right_[f];
@@ -458,10 +519,7 @@ void PackedProducts::grow() {
     const std::size_t stride = W + 1;
     const std::size_t capacity = 2 * (mask_ + 1);
     std::vector<std::uint64_t> old = std::move(slots_);
-    slots_.assign(capacity * stride, 0);
-    for (std::size_t i = 0; i < capacity; ++i) {
-        slots_[i * stride + W] = kEmpty;
-    }
+    slots_.assign(capacity * stride, kEmpty);  // free slots; their key words are never read
     mask_ = capacity - 1;
     const auto shift = static_cast<unsigned>(64 - std::countr_zero(capacity));
     for (std::size_t i = 0; i * stride < old.size(); ++i) {
@@ -487,13 +545,12 @@ void PackedProducts::collect_pairs(const std::uint64_t* lw, const int* lc, std::
     constexpr std::size_t stride = W + 1;
 
     entries_.clear();
+    const std::size_t pairs = square ? left_count * (left_count + 1) / 2 : left_count * right_count;
+    // Sparse products keep most of their pairs; dense ones collect far fewer entries.
     const std::size_t guess =
-        std::min<std::size_t>(left_count * right_count, 4 * (left_count + right_count) + 16);
+        std::min<std::size_t>(pairs, std::max(4 * (left_count + right_count) + 16, pairs / 4));
     const std::size_t capacity = std::bit_ceil(std::max<std::size_t>(2 * guess, 2));
-    slots_.assign(capacity * stride, 0);
-    for (std::size_t i = 0; i < capacity; ++i) {
-        slots_[i * stride + W] = kEmpty;
-    }
+    slots_.assign(capacity * stride, kEmpty);  // free slots; their key words are never read
     mask_ = capacity - 1;
     auto shift = static_cast<unsigned>(64 - std::countr_zero(capacity));
 

@@ -100,6 +100,9 @@ private:
     void assign_packed_fields(const PackedValue& value, std::vector<int>& most, bool& mixed);
     void begin_fields();
     const std::uint64_t* repack(const PackedValue& value, std::vector<std::uint64_t>& words);
+    void all_pairs(const std::uint64_t* lw, const int* lc, std::size_t left_count,
+                   const std::uint64_t* rw, const int* rc, std::size_t right_count,
+                   std::vector<std::uint64_t>& keys, std::vector<int>& coefs) const;
     void compact(const std::uint64_t* lw, const std::uint64_t* rw, std::vector<std::uint64_t>& keys,
                  std::vector<int>& coefs) const;
     void fill(Bases& bases, PackedValue& out, const std::vector<int>& most) const;

@@ -534,6 +534,11 @@ TEST(Expand, ProductChainsMatchTheReference) {
         mul(mul(pair, binomial(2)), pair),
         add(pair, neg(pair)),
         mul(binomial(0), mul(binomial(1), mul(binomial(2), add(binomial(3), i(1))))),
+        // Operands without a common base, one of them holding like terms not yet collected.
+        mul(pair, add(add(v("c"), v("d")), v("c"))),
+        mul(add(add(v("c"), mul(i(0), v("d"))), mul(i(2), v("c"))), pair),
+        mul(pair, add(v("c"), neg(v("c")))),
+        mul(mul(pair, add(mul(i(65536), v("c")), v("d"))), add(mul(i(32768), v("e1")), i(1))),
         mul(pow(add(add(x, pow(y, i(3))), i(1)), i(4)), pow(add(add(y, pow(x, i(5))), i(2)), i(3))),
         mul(pow(add(pow(x, i(3)), y), i(5)), pow(add(x, pow(v("z"), i(70000))), i(2))),
         mul(mul(add(x, y), add(x, i(1))), add(pow(x, i(-1)), y)),
