@@ -405,6 +405,14 @@ PolyRef Engine::collect(std::initializer_list<std::vector<Summand>*> lists) {
     if (count <= 1) {  // one summand needs no key
         return only != nullptr ? single(only->coef, only->powers) : empty();
     }
+    if (lists.size() <= 2) {  // polynomials in plain variables need no keys either
+        auto value = std::make_unique<PackedValue>();
+        const std::vector<Summand>* second = lists.size() == 2 ? *(lists.begin() + 1) : nullptr;
+        if (packed_->collect(bases_, **lists.begin(), second, *value) ==
+            PackedProducts::Outcome::done) {
+            return from_packed(std::move(value));
+        }
+    }
     begin_collection();
     for (auto* list : lists) {
         for (Summand& s : *list) {

@@ -409,6 +409,51 @@ PackedProducts::Outcome PackedProducts::multiply_packed(Bases& bases, const Oper
     return Outcome::done;
 }
 
+PackedProducts::Outcome PackedProducts::collect(Bases& bases, const std::vector<Summand>& first,
+                                                const std::vector<Summand>* second,
+                                                PackedValue& out) {
+    const std::vector<Summand>* lists[] = {&first, second};
+    begin_fields();
+    bool mixed = false;
+    std::size_t count = 0;
+    for (const auto* list : lists) {
+        if (list != nullptr && !assign_fields(bases, *list, most_left_, mixed)) {
+            return Outcome::unfit;
+        }
+        count += list != nullptr ? list->size() : 0;
+    }
+    if (mixed) {
+        return Outcome::needs_order;
+    }
+    int most = 1;
+    for (const int m : most_left_) {
+        most = std::max(most, m);
+    }
+    if (!lay_out_fields(most)) {
+        return Outcome::unfit;
+    }
+    // All summands one after the other, times the constant 1.
+    left_words_.clear();
+    left_coef_.clear();
+    for (const auto* list : lists) {
+        if (list == nullptr) {
+            continue;
+        }
+        pack_side(*list, right_words_);
+        left_words_.insert(left_words_.end(), right_words_.begin(), right_words_.end());
+        for (const Summand& s : *list) {
+            left_coef_.push_back(s.coef);
+        }
+    }
+    right_words_.assign(words_, 0);
+    right_coef_.assign(1, 1);
+    pairs_of(left_words_.data(), left_coef_.data(), count, right_words_.data(), right_coef_.data(),
+             1, false);
+    compact(left_words_.data(), right_words_.data(), out.keys, out.coefs);
+    fill(bases, out, most_left_);
+    return Outcome::done;
+}
+
 void PackedProducts::unpack(const PackedValue& value, std::vector<Summand>& out) {
     const unsigned per_word = 64 / value.bits;
     const std::uint64_t mask = (std::uint64_t{1} << value.bits) - 1;

@@ -62,6 +62,12 @@ public:
     // done. Throws the overflow error where those products would.
     Outcome power(Bases& bases, const std::vector<Summand>& side, int n, PackedValue& out);
 
+    // The collection of the summands of `first` then `second` (entries in order of first
+    // occurrence, zero sums dropped, sums checked), kept packed, when every base is a plain
+    // variable met as one node throughout.
+    Outcome collect(Bases& bases, const std::vector<Summand>& first,
+                    const std::vector<Summand>* second, PackedValue& out);
+
     // The entries of a packed value with their factors in field order.
     static void unpack(const PackedValue& value, std::vector<Summand>& out);
 
