@@ -851,8 +851,10 @@ void PackedProducts::sort_texts(std::size_t used) {
 // order; `out` has room for it.
 char* PackedProducts::write_text(char* out) const {
     for (const auto& [rank, exp] : pieces_) {
-        const std::string_view name = name_at_rank_[rank];
-        out = std::copy(name.begin(), name.end(), out);
+        // Names are a few bytes: a plain loop beats a call to the library's copy.
+        for (const char c : name_at_rank_[rank]) {
+            *out++ = c;
+        }
         if (exp != 1) {
             *out++ = '^';
             *out++ = '{';
