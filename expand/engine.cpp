@@ -274,7 +274,15 @@ void Engine::sort_entries(Poly& p) {
     p.sorted = true;
 }
 
+void Engine::unpack(Poly& p) {
+    if (p.packed) {
+        PackedProducts::unpack(*p.packed, p.terms);
+        p.packed.reset();
+    }
+}
+
 std::vector<Summand>& Engine::splits(Poly& p) {
+    unpack(p);
     if (!p.collected) {
         return p.terms;
     }
@@ -304,6 +312,7 @@ std::vector<Summand>& Engine::splits(Poly& p) {
 
 // Entries with distinct keys merge the same way in any order.
 std::vector<Summand>& Engine::splits_any_order(Poly& p) {
+    unpack(p);
     if (p.collected && !p.rare) {
         settle(p);
         return p.terms;
@@ -313,6 +322,10 @@ std::vector<Summand>& Engine::splits_any_order(Poly& p) {
 
 const ExprPtr& Engine::tree(Poly& p) {
     if (p.tree) {
+        return p.tree;
+    }
+    if (p.packed) {
+        packed_->build_packed(bases_, *p.packed, p.tree);
         return p.tree;
     }
     settle(p);
@@ -392,6 +405,14 @@ PolyRef Engine::collect(std::initializer_list<std::vector<Summand>*> lists) {
     if (count <= 1) {  // one summand needs no key
         return only != nullptr ? single(only->coef, only->powers) : empty();
     }
+    if (lists.size() <= 2) {  // polynomials in plain variables need no keys either
+        auto value = std::make_unique<PackedValue>();
+        const std::vector<Summand>* second = lists.size() == 2 ? *(lists.begin() + 1) : nullptr;
+        if (packed_->collect(bases_, **lists.begin(), second, *value) ==
+            PackedProducts::Outcome::done) {
+            return from_packed(std::move(value));
+        }
+    }
     begin_collection();
     for (auto* list : lists) {
         for (Summand& s : *list) {
@@ -413,6 +434,7 @@ PolyRef Engine::recollect(PolyRef p) {
 // ---- operations ----
 
 PolyRef Engine::negate(PolyRef p) {
+    unpack(*p);
     if (p->collected && !p->rare && p->terms.size() == 1 && p.use_count() == 1) {
         Summand& s = p->terms.front();
         s.coef = checked_neg(s.coef);
@@ -434,6 +456,8 @@ PolyRef Engine::negate(PolyRef p) {
 // The sum of two expanded values: the collection of both summand lists, done in place in a
 // uniquely owned operand when that gives the same entries.
 PolyRef Engine::add(PolyRef p, PolyRef q) {
+    unpack(*p);
+    unpack(*q);
     if (p != q) {
         if (p.use_count() == 1 && p->collected && !p->rare) {
             absorb(*p, splits_any_order(*q), false);
@@ -595,11 +619,11 @@ PolyRef Engine::power_packed(const PolyRef& base, int n) {
     if (side.size() < 2) {
         return nullptr;
     }
-    std::vector<Summand> entries;
-    if (packed_->power(bases_, side, n, entries) != PackedProducts::Outcome::done) {
+    auto value = std::make_unique<PackedValue>();
+    if (packed_->power(bases_, side, n, *value) != PackedProducts::Outcome::done) {
         return nullptr;
     }
-    return collected(std::move(entries));
+    return from_packed(std::move(value));
 }
 
 // A collected value from packed entries in order of first occurrence. Their bases are plain
@@ -612,26 +636,53 @@ PolyRef Engine::collected(std::vector<Summand> entries) {
     return result;
 }
 
-// The product through packed exponents when both operands qualify, else null. The operands
-// are put in output order only when the packed product can tell.
+// A packed result stays packed for the next product; one entry or none is unpacked at once,
+// since the single-entry operations work on factor lists.
+PolyRef Engine::from_packed(std::unique_ptr<PackedValue> value) {
+    auto result = std::make_shared<Poly>();
+    result->collected = true;
+    if (value->coefs.size() < 2) {
+        PackedProducts::unpack(*value, result->terms);
+    } else {
+        result->packed = std::move(value);
+        result->sorted = false;
+    }
+    return result;
+}
+
+// The product through packed exponents when both operands qualify, else null. Packed operands
+// are used as they are; the operands are put in output order only when the product can tell.
 PolyRef Engine::multiply_packed(PolyRef& p, PolyRef& q) {
     const bool square = p == q;
-    std::vector<Summand>* left = &splits_any_order(*p);
-    std::vector<Summand>* right = &splits_any_order(*q);
-    if (left->size() + right->size() <= 2 || left->empty() || right->empty()) {
+    const auto operand = [this](Poly& v) {
+        return v.packed ? PackedProducts::Operand{v.packed.get(), nullptr}
+                        : PackedProducts::Operand{nullptr, &splits_any_order(v)};
+    };
+    const auto size_of = [](const PackedProducts::Operand& o) {
+        return o.packed != nullptr ? o.packed->coefs.size() : o.list->size();
+    };
+    const PackedProducts::Operand left = operand(*p);
+    const PackedProducts::Operand right = operand(*q);
+    const std::size_t left_size = size_of(left);
+    const std::size_t right_size = size_of(right);
+    if (left_size + right_size <= 2 || left_size == 0 || right_size == 0) {
         return nullptr;
     }
-    std::vector<Summand> entries;
-    auto outcome = packed_->multiply(bases_, *left, *right, square, false, entries);
+    auto value = std::make_unique<PackedValue>();
+    const auto outcome = packed_->multiply_packed(bases_, left, right, square, *value);
+    if (outcome == PackedProducts::Outcome::done) {
+        return from_packed(std::move(value));
+    }
     if (outcome == PackedProducts::Outcome::needs_order) {
-        left = &splits(*p);
-        right = &splits(*q);
-        outcome = packed_->multiply(bases_, *left, *right, square, true, entries);
+        const std::vector<Summand>& ordered_left = splits(*p);
+        const std::vector<Summand>& ordered_right = splits(*q);
+        std::vector<Summand> entries;
+        if (packed_->multiply(bases_, ordered_left, ordered_right, square, true, entries) ==
+            PackedProducts::Outcome::done) {
+            return collected(std::move(entries));
+        }
     }
-    if (outcome != PackedProducts::Outcome::done) {
-        return nullptr;
-    }
-    return collected(std::move(entries));
+    return nullptr;
 }
 
 void Engine::accumulate_pair(std::uint32_t key, int coef, const Summand& a, const Summand& b) {

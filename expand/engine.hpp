@@ -59,6 +59,8 @@ private:
     PolyRef multiply_packed(PolyRef& p, PolyRef& q);
     PolyRef power_packed(const PolyRef& base, int n);
     PolyRef collected(std::vector<Summand> entries);
+    PolyRef from_packed(std::unique_ptr<PackedValue> value);
+    void unpack(Poly& p);
     bool multiply_ranked(std::vector<Summand>& left, std::vector<Summand>& right);
     void accumulate_pair(std::uint32_t key, int coef, const Summand& a, const Summand& b);
     void chain_merge(Poly& p, const Summand& b);

@@ -187,6 +187,310 @@ PackedProducts::Outcome PackedProducts::multiply(Bases& bases, const std::vector
     return Outcome::done;
 }
 
+void PackedProducts::begin_fields() {
+    next_session();
+    handle_of_field_.clear();
+    most_left_.clear();
+    most_right_.clear();
+    seen_.clear();
+    seen_stamp_ = 0;
+}
+
+// Gives every field of a packed value a field here, noting a structure met as another node.
+void PackedProducts::assign_packed_fields(const PackedValue& value, std::vector<int>& most,
+                                          bool& mixed) {
+    for (std::size_t f = 0; f < value.ids.size(); ++f) {
+        const std::uint32_t id = value.ids[f];
+        if (id >= field_stamp_.size()) {
+            const std::size_t size = std::max<std::size_t>(id + 1, 2 * field_stamp_.size());
+            field_stamp_.resize(size, 0);
+            field_of_id_.resize(size, 0);
+        }
+        if (field_stamp_[id] != session_) {
+            field_stamp_[id] = session_;
+            field_of_id_[id] = static_cast<std::uint32_t>(handle_of_field_.size());
+            handle_of_field_.push_back(value.handles[f]);
+            most_left_.push_back(0);
+            most_right_.push_back(0);
+            seen_.push_back(0);
+        }
+        const std::uint32_t g = field_of_id_[id];
+        mixed = mixed || handle_of_field_[g] != value.handles[f];
+        most[g] = std::max(most[g], value.most[f]);
+    }
+}
+
+// The value's keys in the current layout: its own when the layouts agree (its fields come first
+// here, in its order), else moved into `words` field by field.
+const std::uint64_t* PackedProducts::repack(const PackedValue& value,
+                                            std::vector<std::uint64_t>& words) {
+    const std::size_t count = value.coefs.size();
+    bool same_fields = true;
+    for (std::size_t f = 0; f < value.ids.size() && same_fields; ++f) {
+        same_fields = field_of_id_[value.ids[f]] == f;
+    }
+    if (same_fields && value.bits == bits_ && value.words == words_) {
+        return value.keys.data();
+    }
+    words.assign(count * words_, 0);
+    if (same_fields && value.bits == bits_) {  // the same fields, only more words
+        for (std::size_t i = 0; i < count; ++i) {
+            std::copy_n(&value.keys[i * value.words], value.words, &words[i * words_]);
+        }
+        return words.data();
+    }
+    const unsigned per_word = 64 / value.bits;
+    const std::uint64_t mask = (std::uint64_t{1} << value.bits) - 1;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> from(value.ids.size());
+    for (std::size_t f = 0; f < value.ids.size(); ++f) {
+        from[f] = {static_cast<std::uint32_t>(f / per_word),
+                   static_cast<std::uint32_t>(f % per_word * value.bits)};
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint64_t* key = &value.keys[i * value.words];
+        std::uint64_t* w = &words[i * words_];
+        for (std::size_t f = 0; f < from.size(); ++f) {
+            const std::uint64_t exp = (key[from[f].first] >> from[f].second) & mask;
+            const std::uint32_t g = field_of_id_[value.ids[f]];
+            w[word_of_field_[g]] |= exp << shift_of_field_[g];
+        }
+    }
+    return words.data();
+}
+
+// Every pair in first-operand-major order as an entry of its own, products checked as the
+// collection checks them.
+void PackedProducts::all_pairs(const std::uint64_t* lw, const int* lc, std::size_t left_count,
+                               const std::uint64_t* rw, const int* rc, std::size_t right_count,
+                               std::vector<std::uint64_t>& keys, std::vector<int>& coefs) const {
+    keys.clear();
+    coefs.clear();
+    keys.reserve(left_count * right_count * words_);
+    coefs.reserve(left_count * right_count);
+    for (std::size_t i = 0; i < left_count; ++i) {
+        const std::int64_t ca = lc[i];
+        if (ca == 0) {
+            continue;
+        }
+        for (std::size_t j = 0; j < right_count; ++j) {
+            const std::int64_t product = ca * rc[j];
+            if (!fits_int32(product)) {
+                throw_overflow();
+            }
+            if (product == 0) {
+                continue;
+            }
+            coefs.push_back(static_cast<int>(product));
+            for (std::size_t w = 0; w < words_; ++w) {
+                keys.push_back(lw[i * words_ + w] + rw[j * words_ + w]);
+            }
+        }
+    }
+}
+
+// The surviving entries of the last pair collection, sums checked, as packed keys.
+void PackedProducts::compact(const std::uint64_t* lw, const std::uint64_t* rw,
+                             std::vector<std::uint64_t>& keys, std::vector<int>& coefs) const {
+    keys.clear();
+    coefs.clear();
+    keys.reserve(entries_.size() * words_);
+    coefs.reserve(entries_.size());
+    for (const Entry& e : entries_) {
+        if (e.sum == 0) {
+            continue;
+        }
+        coefs.push_back(to_int32(e.sum));
+        for (std::size_t w = 0; w < words_; ++w) {
+            keys.push_back(lw[e.left * words_ + w] + rw[e.right * words_ + w]);
+        }
+    }
+}
+
+void PackedProducts::fill(Bases& bases, PackedValue& out, const std::vector<int>& most) const {
+    out.handles = handle_of_field_;
+    out.ids.resize(handle_of_field_.size());
+    for (std::size_t f = 0; f < handle_of_field_.size(); ++f) {
+        out.ids[f] = bases.id(handle_of_field_[f]);
+    }
+    out.most = most;
+    out.bits = bits_;
+    out.words = words_;
+}
+
+PackedProducts::Outcome PackedProducts::multiply_packed(Bases& bases, const Operand& left,
+                                                        const Operand& right, bool square,
+                                                        PackedValue& out) {
+    begin_fields();
+    bool mixed = false;
+    const auto assign = [&](const Operand& side, std::vector<int>& most) {
+        if (side.packed != nullptr) {
+            assign_packed_fields(*side.packed, most, mixed);
+            return true;
+        }
+        return assign_fields(bases, *side.list, most, mixed);
+    };
+    if (!assign(left, most_left_)) {
+        return Outcome::unfit;
+    }
+    const std::size_t left_fields = handle_of_field_.size();
+    if (!square && !assign(right, most_right_)) {
+        return Outcome::unfit;
+    }
+    if (square) {
+        most_right_ = most_left_;
+    }
+    std::int64_t most = 1;
+    for (std::size_t f = 0; f < most_left_.size(); ++f) {
+        most = std::max<std::int64_t>(most, std::int64_t{most_left_[f]} + most_right_[f]);
+    }
+    // Operands without a base in common: distinct monomials on each side give distinct
+    // products, so there is nothing to collect.
+    bool apart = !square;
+    for (std::size_t f = 0; f < left_fields && apart; ++f) {
+        apart = most_right_[f] == 0;
+    }
+    const auto count_of = [](const Operand& side) {
+        return side.packed != nullptr ? side.packed->coefs.size() : side.list->size();
+    };
+    const std::size_t left_count = count_of(left);
+    const std::size_t right_count = count_of(right);
+    const std::uint64_t pairs = std::uint64_t{left_count} * right_count;
+    if (most > std::numeric_limits<std::int32_t>::max() || pairs >= (std::uint64_t{1} << 31)) {
+        return Outcome::unfit;
+    }
+    if (!lay_out_fields(most)) {
+        return Outcome::unfit;
+    }
+    if (mixed) {
+        return Outcome::needs_order;
+    }
+    const auto pack = [&](const Operand& side, std::vector<std::uint64_t>& words,
+                          std::vector<int>& coefs) -> std::pair<const std::uint64_t*, const int*> {
+        if (side.packed != nullptr) {
+            return {repack(*side.packed, words), side.packed->coefs.data()};
+        }
+        pack_side(*side.list, words);
+        coefs.resize(side.list->size());
+        for (std::size_t i = 0; i < coefs.size(); ++i) {
+            coefs[i] = (*side.list)[i].coef;
+        }
+        return {words.data(), coefs.data()};
+    };
+    const auto [lw, lc] = pack(left, left_words_, left_coef_);
+    const auto [rw, rc] = square ? std::pair{lw, lc} : pack(right, right_words_, right_coef_);
+    const auto distinct = [&](const Operand& side, const std::uint64_t* words, std::size_t n) {
+        if (side.packed != nullptr) {
+            return true;  // collected
+        }
+        constexpr std::size_t kCompareUpTo = 64;
+        if (n > kCompareUpTo) {
+            return false;
+        }
+        for (std::size_t a = 0; a < n; ++a) {
+            for (std::size_t b = a + 1; b < n; ++b) {
+                if (std::equal(words + a * words_, words + (a + 1) * words_, words + b * words_)) {
+                    return false;
+                }
+            }
+        }
+        return true;
+    };
+    if (apart && distinct(left, lw, left_count) && distinct(right, rw, right_count)) {
+        all_pairs(lw, lc, left_count, rw, rc, right_count, out.keys, out.coefs);
+    } else {
+        pairs_of(lw, lc, left_count, rw, rc, right_count, square);
+        compact(lw, rw, out.keys, out.coefs);
+    }
+    std::vector<int> most_of_field(most_left_.size());
+    for (std::size_t f = 0; f < most_left_.size(); ++f) {
+        most_of_field[f] = most_left_[f] + most_right_[f];
+    }
+    fill(bases, out, most_of_field);
+    return Outcome::done;
+}
+
+PackedProducts::Outcome PackedProducts::collect(Bases& bases, const std::vector<Summand>& first,
+                                                const std::vector<Summand>* second,
+                                                PackedValue& out) {
+    const std::vector<Summand>* lists[] = {&first, second};
+    begin_fields();
+    bool mixed = false;
+    std::size_t count = 0;
+    for (const auto* list : lists) {
+        if (list != nullptr && !assign_fields(bases, *list, most_left_, mixed)) {
+            return Outcome::unfit;
+        }
+        count += list != nullptr ? list->size() : 0;
+    }
+    if (mixed) {
+        return Outcome::needs_order;
+    }
+    int most = 1;
+    for (const int m : most_left_) {
+        most = std::max(most, m);
+    }
+    if (!lay_out_fields(most)) {
+        return Outcome::unfit;
+    }
+    // All summands one after the other, times the constant 1.
+    left_words_.clear();
+    left_coef_.clear();
+    for (const auto* list : lists) {
+        if (list == nullptr) {
+            continue;
+        }
+        pack_side(*list, right_words_);
+        left_words_.insert(left_words_.end(), right_words_.begin(), right_words_.end());
+        for (const Summand& s : *list) {
+            left_coef_.push_back(s.coef);
+        }
+    }
+    right_words_.assign(words_, 0);
+    right_coef_.assign(1, 1);
+    pairs_of(left_words_.data(), left_coef_.data(), count, right_words_.data(), right_coef_.data(),
+             1, false);
+    compact(left_words_.data(), right_words_.data(), out.keys, out.coefs);
+    fill(bases, out, most_left_);
+    return Outcome::done;
+}
+
+void PackedProducts::unpack(const PackedValue& value, std::vector<Summand>& out) {
+    const unsigned per_word = 64 / value.bits;
+    const std::uint64_t mask = (std::uint64_t{1} << value.bits) - 1;
+    const std::size_t fields = value.ids.size();
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> at(fields);
+    for (std::size_t f = 0; f < fields; ++f) {
+        at[f] = {static_cast<std::uint32_t>(f / per_word),
+                 static_cast<std::uint32_t>(f % per_word * value.bits)};
+    }
+    std::uint64_t lowest = 0;  // the lowest bit of every field
+    for (unsigned f = 0; f < per_word; ++f) {
+        lowest |= std::uint64_t{1} << (f * value.bits);
+    }
+    out.clear();
+    out.reserve(value.coefs.size());
+    for (std::size_t k = 0; k < value.coefs.size(); ++k) {
+        const std::uint64_t* key = &value.keys[k * value.words];
+        std::size_t live = 0;  // non-zero fields, each folded onto its lowest bit
+        for (std::size_t w = 0; w < value.words; ++w) {
+            std::uint64_t folded = key[w];
+            for (unsigned b = 1; b < value.bits; ++b) {
+                folded |= key[w] >> b;
+            }
+            live += static_cast<std::size_t>(std::popcount(folded & lowest));
+        }
+        Summand s{value.coefs[k], kNoKey, {}};
+        s.powers.reserve(live);
+        for (std::size_t f = 0; f < fields; ++f) {
+            const auto exp = static_cast<int>((key[at[f].first] >> at[f].second) & mask);
+            if (exp != 0) {
+                s.powers.push_back(Power{value.handles[f], value.ids[f], exp});
+            }
+        }
+        out.push_back(std::move(s));
+    }
+}
+
 void PackedProducts::pairs_of(const std::uint64_t* lw, const int* lc, std::size_t left_count,
                               const std::uint64_t* rw, const int* rc, std::size_t right_count,
                               bool square) {
@@ -201,13 +505,8 @@ void PackedProducts::pairs_of(const std::uint64_t* lw, const int* lc, std::size_
 // each intermediate is collected (zero sums dropped, sums checked) as a product of expanded
 // values would be, and only the last one gets factor lists.
 PackedProducts::Outcome PackedProducts::power(Bases& bases, const std::vector<Summand>& side, int n,
-                                              std::vector<Summand>& out) {
-    next_session();
-    handle_of_field_.clear();
-    most_left_.clear();
-    most_right_.clear();
-    seen_.clear();
-    seen_stamp_ = 0;
+                                              PackedValue& out) {
+    begin_fields();
     bool mixed = false;
     if (n < 2 || !assign_fields(bases, side, most_left_, mixed) || mixed) {
         return Outcome::unfit;
@@ -244,39 +543,19 @@ PackedProducts::Outcome PackedProducts::power(Bases& bases, const std::vector<Su
             pairs_of(left_words_.data(), left_coef_.data(), count,
                      odd ? right_words_.data() : left_words_.data(),
                      odd ? right_coef_.data() : left_coef_.data(), other, !odd);
-            const std::uint64_t* rw = odd ? right_words_.data() : left_words_.data();
-            next_words_.clear();
-            next_coef_.clear();
-            for (const Entry& e : entries_) {
-                if (e.sum == 0) {
-                    continue;
-                }
-                next_coef_.push_back(to_int32(e.sum));
-                for (std::size_t w = 0; w < words_; ++w) {
-                    next_words_.push_back(left_words_[e.left * words_ + w] +
-                                          rw[e.right * words_ + w]);
-                }
-            }
+            compact(left_words_.data(), odd ? right_words_.data() : left_words_.data(), next_words_,
+                    next_coef_);
             left_words_.swap(next_words_);
             left_coef_.swap(next_coef_);
         }
     }
-    const std::uint64_t field_mask = (std::uint64_t{1} << bits_) - 1;
-    out.clear();
-    out.reserve(left_coef_.size());
-    for (std::size_t k = 0; k < left_coef_.size(); ++k) {
-        Summand s{left_coef_[k], kNoKey, {}};
-        const std::uint64_t* key = &left_words_[k * words_];
-        for (std::uint32_t f = 0; f < handle_of_field_.size(); ++f) {
-            const auto exp =
-                static_cast<int>((key[word_of_field_[f]] >> shift_of_field_[f]) & field_mask);
-            if (exp != 0) {
-                const std::uint32_t h = handle_of_field_[f];
-                s.powers.push_back(Power{h, bases.id(h), exp});
-            }
-        }
-        out.push_back(std::move(s));
+    std::vector<int> most_of_field(most_left_.size());
+    for (std::size_t f = 0; f < most_left_.size(); ++f) {
+        most_of_field[f] = static_cast<int>(std::int64_t{most_left_[f]} * n);
     }
+    out.keys = left_words_;
+    out.coefs = left_coef_;
+    fill(bases, out, most_of_field);
     return Outcome::done;
 }
 
@@ -285,10 +564,7 @@ void PackedProducts::grow() {
     const std::size_t stride = W + 1;
     const std::size_t capacity = 2 * (mask_ + 1);
     std::vector<std::uint64_t> old = std::move(slots_);
-    slots_.assign(capacity * stride, 0);
-    for (std::size_t i = 0; i < capacity; ++i) {
-        slots_[i * stride + W] = kEmpty;
-    }
+    slots_.assign(capacity * stride, kEmpty);  // free slots; their key words are never read
     mask_ = capacity - 1;
     const auto shift = static_cast<unsigned>(64 - std::countr_zero(capacity));
     for (std::size_t i = 0; i * stride < old.size(); ++i) {
@@ -314,13 +590,12 @@ void PackedProducts::collect_pairs(const std::uint64_t* lw, const int* lc, std::
     constexpr std::size_t stride = W + 1;
 
     entries_.clear();
+    const std::size_t pairs = square ? left_count * (left_count + 1) / 2 : left_count * right_count;
+    // Sparse products keep most of their pairs; dense ones collect far fewer entries.
     const std::size_t guess =
-        std::min<std::size_t>(left_count * right_count, 4 * (left_count + right_count) + 16);
+        std::min<std::size_t>(pairs, std::max(4 * (left_count + right_count) + 16, pairs / 4));
     const std::size_t capacity = std::bit_ceil(std::max<std::size_t>(2 * guess, 2));
-    slots_.assign(capacity * stride, 0);
-    for (std::size_t i = 0; i < capacity; ++i) {
-        slots_[i * stride + W] = kEmpty;
-    }
+    slots_.assign(capacity * stride, kEmpty);  // free slots; their key words are never read
     mask_ = capacity - 1;
     auto shift = static_cast<unsigned>(64 - std::countr_zero(capacity));
 
@@ -432,6 +707,12 @@ bool PackedProducts::rank_fields(Bases& bases, const std::vector<Summand>& entri
             }
         }
     }
+    rank_gathered_fields(bases);
+    return true;
+}
+
+// Ranks the fields of handle_of_field_ by descending name.
+void PackedProducts::rank_gathered_fields(Bases& bases) {
     order_.resize(handle_of_field_.size());
     for (std::uint32_t f = 0; f < order_.size(); ++f) {
         order_[f] = f;
@@ -450,7 +731,6 @@ bool PackedProducts::rank_fields(Bases& bases, const std::vector<Summand>& entri
         name_at_rank_[r] = name_of(bases, order_[r]);
         longest_name_ = std::max(longest_name_, name_at_rank_[r].size());
     }
-    return true;
 }
 
 // The live powers of `s` as (rank, position) in descending name order; false when a base
@@ -551,6 +831,135 @@ void PackedProducts::sort_keyed(std::size_t lo, std::size_t hi, std::size_t dept
     }
 }
 
+// Puts keyed_ in descending order of the texts in text_[0, used).
+void PackedProducts::sort_texts(std::size_t used) {
+    for (Keyed& k : keyed_) {
+        char head[kPrefixBytes] = {};
+        std::memcpy(head, text_.data() + k.offset, std::min<std::size_t>(kPrefixBytes, k.length));
+        for (std::size_t w = 0; w < kPrefixBytes / 8; ++w) {
+            std::uint64_t word;
+            std::memcpy(&word, head + 8 * w, 8);
+            k.prefix[w] =
+                std::endian::native == std::endian::little ? __builtin_bswap64(word) : word;
+        }
+    }
+    keyed_scratch_.resize(keyed_.size());
+    sort_keyed(0, keyed_.size(), 0, std::string_view(text_.data(), used));
+}
+
+// Writes the key text of one monomial from its (rank, exponent) pieces, which stand in rank
+// order; `out` has room for it.
+char* PackedProducts::write_text(char* out) const {
+    for (const auto& [rank, exp] : pieces_) {
+        // Names are a few bytes: a plain loop beats a call to the library's copy.
+        for (const char c : name_at_rank_[rank]) {
+            *out++ = c;
+        }
+        if (exp != 1) {
+            *out++ = '^';
+            *out++ = '{';
+            out = std::to_chars(out, out + 11, exp).ptr;
+            *out++ = '}';
+        }
+    }
+    return out;
+}
+
+void PackedProducts::build_packed(Bases& bases, const PackedValue& value, ExprPtr& sum) {
+    next_session();
+    handle_of_field_ = value.handles;
+    rank_gathered_fields(bases);
+    const unsigned per_word = 64 / value.bits;
+    const std::uint64_t mask = (std::uint64_t{1} << value.bits) - 1;
+    const std::size_t fields = value.ids.size();
+    std::uint64_t lowest = 0;  // the lowest bit of every field
+    for (unsigned f = 0; f < per_word; ++f) {
+        lowest |= std::uint64_t{1} << (f * value.bits);
+    }
+    // By rank: word and shift of the field; by word and bit: the rank of the field there.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> at(fields);
+    std::vector<std::uint32_t> rank_at_bit(64 * value.words, 0);
+    for (std::uint32_t r = 0; r < fields; ++r) {
+        at[r] = {order_[r] / per_word, order_[r] % per_word * value.bits};
+        rank_at_bit[64 * at[r].first + at[r].second] = r;
+    }
+    const bool by_mask = fields <= 64 * kMaskWords;
+    // The (rank, exponent) pieces of entry e in rank order, into pieces_.
+    const auto pieces_of = [&](std::size_t e) {
+        const std::uint64_t* key = &value.keys[e * value.words];
+        pieces_.clear();
+        if (!by_mask) {
+            for (std::uint32_t r = 0; r < fields; ++r) {
+                const auto exp = static_cast<int>((key[at[r].first] >> at[r].second) & mask);
+                if (exp != 0) {
+                    pieces_.emplace_back(r, exp);
+                }
+            }
+            return;
+        }
+        std::uint64_t ranks[kMaskWords] = {};
+        for (std::size_t w = 0; w < value.words; ++w) {
+            std::uint64_t folded = key[w];
+            for (unsigned b = 1; b < value.bits; ++b) {
+                folded |= key[w] >> b;
+            }
+            for (std::uint64_t m = folded & lowest; m != 0; m &= m - 1) {
+                const std::uint32_t r = rank_at_bit[64 * w + std::countr_zero(m)];
+                ranks[r / 64] |= std::uint64_t{1} << (r % 64);
+            }
+        }
+        for (std::size_t w = 0; w < kMaskWords; ++w) {
+            for (std::uint64_t m = ranks[w]; m != 0; m &= m - 1) {
+                const auto r = static_cast<std::uint32_t>(64 * w + std::countr_zero(m));
+                pieces_.emplace_back(r,
+                                     static_cast<int>((key[at[r].first] >> at[r].second) & mask));
+            }
+        }
+    };
+    keyed_.clear();
+    std::size_t used = 0;
+    std::uint32_t constant = kNone;
+    const std::size_t count = value.coefs.size();
+    for (std::size_t e = 0; e < count; ++e) {
+        pieces_of(e);
+        if (pieces_.empty()) {
+            constant = static_cast<std::uint32_t>(e);
+            continue;
+        }
+        const std::size_t most = pieces_.size() * (longest_name_ + kLongestExponent);
+        if (text_.size() < used + most) {
+            text_.resize(std::max(2 * text_.size(), used + most));
+        }
+        char* const begin = text_.data() + used;
+        const auto length = static_cast<std::size_t>(write_text(begin) - begin);
+        keyed_.push_back(Keyed{{},
+                               static_cast<std::uint32_t>(used),
+                               static_cast<std::uint32_t>(length),
+                               static_cast<std::uint32_t>(e),
+                               0});
+        used += length;
+    }
+    sort_texts(used);
+    if (constant != kNone) {
+        keyed_.push_back(Keyed{{}, 0, 0, constant, 0});
+    }
+    sum.reset();
+    TermBuilder builder(bases, count);
+    for (std::size_t i = 0; i < keyed_.size(); ++i) {
+        // Sorting scattered the entries: fetch their keys ahead of use.
+        if (i + kFetchAhead < keyed_.size()) {
+            __builtin_prefetch(&value.keys[keyed_[i + kFetchAhead].entry * value.words]);
+        }
+        const std::uint32_t e = keyed_[i].entry;
+        pieces_of(e);  // again: cheaper than keeping every entry's factors
+        for (const auto& [rank, exp] : pieces_) {
+            builder.factor(handle_of_field_[order_[rank]], exp);
+        }
+        ExprPtr t = builder.finish(value.coefs[e]);
+        sum = sum ? std::make_shared<Add>(std::move(sum), std::move(t)) : std::move(t);
+    }
+}
+
 bool PackedProducts::sort_plain(Bases& bases, std::vector<Summand>& entries) {
     if (!rank_fields(bases, entries)) {
         return false;
@@ -608,18 +1017,7 @@ bool PackedProducts::sort_plain(Bases& bases, std::vector<Summand>& entries) {
         }
         std::copy(ordered_powers_.begin(), ordered_powers_.end(), powers.begin());
     }
-    for (Keyed& k : keyed_) {
-        char head[kPrefixBytes] = {};
-        std::memcpy(head, text_.data() + k.offset, std::min<std::size_t>(kPrefixBytes, k.length));
-        for (std::size_t w = 0; w < kPrefixBytes / 8; ++w) {
-            std::uint64_t word;
-            std::memcpy(&word, head + 8 * w, 8);
-            k.prefix[w] =
-                std::endian::native == std::endian::little ? __builtin_bswap64(word) : word;
-        }
-    }
-    keyed_scratch_.resize(keyed_.size());
-    sort_keyed(0, keyed_.size(), 0, std::string_view(text_.data(), used));
+    sort_texts(used);
     std::vector<Summand> sorted;
     sorted.reserve(entries.size());
     for (const Keyed& k : keyed_) {

@@ -44,10 +44,32 @@ public:
                      const std::vector<Summand>& right, bool square, bool ordered,
                      std::vector<Summand>& out);
 
+    // One operand of a product: a packed value, or else a list of summands.
+    struct Operand {
+        const PackedValue* packed;
+        const std::vector<Summand>* list;
+    };
+
+    // The collected product of `left` and `right` (the same operand when `square`) kept packed,
+    // when every base is a plain variable met as one node throughout; `needs_order` when some
+    // base structure stands for several nodes. `out` is filled only when done. Throws the
+    // overflow error as the pairwise product would.
+    Outcome multiply_packed(Bases& bases, const Operand& left, const Operand& right, bool square,
+                            PackedValue& out);
+
     // The collected n-th power (n >= 2) of `side`, as repeated products of expanded values give
     // it, when `side` qualifies with one node per base structure; `out` is filled only when
     // done. Throws the overflow error where those products would.
-    Outcome power(Bases& bases, const std::vector<Summand>& side, int n, std::vector<Summand>& out);
+    Outcome power(Bases& bases, const std::vector<Summand>& side, int n, PackedValue& out);
+
+    // The collection of the summands of `first` then `second` (entries in order of first
+    // occurrence, zero sums dropped, sums checked), kept packed, when every base is a plain
+    // variable met as one node throughout.
+    Outcome collect(Bases& bases, const std::vector<Summand>& first,
+                    const std::vector<Summand>* second, PackedValue& out);
+
+    // The entries of a packed value with their factors in field order.
+    static void unpack(const PackedValue& value, std::vector<Summand>& out);
 
     // Puts collected entries over plain variables in output order (descending key text, the
     // constant last) without keying them: the key text of such a monomial is written straight
@@ -60,6 +82,9 @@ public:
     // entries are those that sort_plain has just ordered, factors included.
     bool build_plain(Bases& bases, const std::vector<Summand>& entries, bool ranked, ExprPtr& sum);
 
+    // The sum tree of a packed value in output order, written without unpacking it.
+    void build_packed(Bases& bases, const PackedValue& value, ExprPtr& sum);
+
 private:
     void next_session();
     bool plain(Bases& bases, std::uint32_t handle) {
@@ -70,11 +95,23 @@ private:
     }
     bool classify(Bases& bases, std::uint32_t handle);
     bool rank_fields(Bases& bases, const std::vector<Summand>& entries);
+    void rank_gathered_fields(Bases& bases);
+    void sort_texts(std::size_t used);
+    [[nodiscard]] char* write_text(char* out) const;
     bool place(const Summand& s);
     const std::string& name_of(Bases& bases, std::uint32_t field) const;
     bool assign_fields(Bases& bases, const std::vector<Summand>& side, std::vector<int>& most,
                        bool& mixed);
     void pack_side(const std::vector<Summand>& side, std::vector<std::uint64_t>& words);
+    void assign_packed_fields(const PackedValue& value, std::vector<int>& most, bool& mixed);
+    void begin_fields();
+    const std::uint64_t* repack(const PackedValue& value, std::vector<std::uint64_t>& words);
+    void all_pairs(const std::uint64_t* lw, const int* lc, std::size_t left_count,
+                   const std::uint64_t* rw, const int* rc, std::size_t right_count,
+                   std::vector<std::uint64_t>& keys, std::vector<int>& coefs) const;
+    void compact(const std::uint64_t* lw, const std::uint64_t* rw, std::vector<std::uint64_t>& keys,
+                 std::vector<int>& coefs) const;
+    void fill(Bases& bases, PackedValue& out, const std::vector<int>& most) const;
 
     template <std::size_t W>
     void collect_pairs(const std::uint64_t* lw, const int* lc, std::size_t left_count,

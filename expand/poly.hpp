@@ -19,6 +19,19 @@ struct Power {
 
 using Powers = std::vector<Power>;
 
+// A collected value over plain variables, each base structure met as one node only, kept as
+// packed exponent vectors between products so that no entry gets a factor list until one is
+// needed. Entries stand in order of first occurrence.
+struct PackedValue {
+    std::vector<std::uint32_t> handles;  // by field: the one node of the base
+    std::vector<std::uint32_t> ids;      // by field: its structure
+    std::vector<int> most;               // by field: no exponent exceeds it
+    unsigned bits = 1;                   // width of every field
+    std::size_t words = 1;               // per entry
+    std::vector<std::uint64_t> keys;     // `words` per entry
+    std::vector<int> coefs;              // non-zero
+};
+
 inline constexpr std::int32_t kNoKey = -1;
 
 struct Summand {
@@ -36,6 +49,10 @@ struct Poly {
     bool rare = false;   // some entry's tree does not decompose back into that entry
     std::vector<Summand> terms;
     ExprPtr tree;
+
+    // When set, the entries are held here instead (collected, not rare, at least two entries)
+    // and `terms` is empty until they are unpacked.
+    std::unique_ptr<PackedValue> packed;
 
     // The summands of the tree of a rare collected value, computed on first need.
     std::vector<Summand> splits;

@@ -1,5 +1,7 @@
 """expand: canonical results, the cases that hinge on key text, exact coefficients, errors."""
 
+import functools
+import itertools
 from math import comb
 
 import pytest
@@ -148,3 +150,36 @@ def test_shared_subtrees_expand_once(step, levels, text):
             expand(e)
     else:
         assert expand(e).to_string() == text
+
+
+def _binomial_chain(count):
+    return functools.reduce(Mul, (Add(Var(f"a{k}"), Var(f"b{k}")) for k in range(count)))
+
+
+@pytest.mark.parametrize("count", [3, 12])
+def test_products_of_products_keep_every_term(count):
+    # Factors in descending name order inside a term ("a10" before "a1"), terms in descending
+    # byte order of their texts.
+    choices = [(f"a{k}", f"b{k}") for k in range(count)]
+    terms = ("".join(sorted(pick, reverse=True)) for pick in itertools.product(*choices))
+    expected = " + ".join(sorted(terms, key=str.encode, reverse=True))
+    assert expand(_binomial_chain(count)).to_string() == expected
+
+
+@pytest.mark.parametrize(
+    "expr",
+    [
+        # A pairwise product, then a collected sum, past 32 bits in the middle of a chain.
+        Mul(Mul(Add(x, y), Add(Mul(Int(46341), x), Int(1))), Add(Mul(Int(46341), x), Int(1))),
+        Mul(Mul(Add(Mul(Int(32768), x), y), Add(Mul(Int(32768), x), y)), Add(Mul(Int(2), x), Int(1))),
+        Mul(
+            Mul(_binomial_chain(4), Add(Mul(Int(2), Var("c")), Var("d"))),
+            Add(Mul(Int(1073741824), Var("e1")), Int(1)),
+        ),
+        Mul(Mul(_binomial_chain(3), Pow(x, Int(2147483647))), Add(x, Int(1))),
+    ],
+    ids=shape,
+)
+def test_chains_fail_in_the_middle(expr):
+    with pytest.raises(ValueError, match=f"^{OVERFLOW}$"):
+        expand(expr)

@@ -491,5 +491,65 @@ TEST(Expand, PackedProductEdgesMatchTheReference) {
     EXPECT_GE(errors, 4);
 }
 
+// Products of products: values stay packed from one product to the next, so the chains below
+// pass packed values into every other operation (sums, negation, powers, shared subtrees, the
+// general path) and change field widths and word counts along the way; some fail in the middle
+// with the overflow error, as the reference does.
+TEST(Expand, ProductChainsMatchTheReference) {
+    const auto chain = [](int from, int to, const std::function<ExprPtr(int)>& factor) {
+        ExprPtr c = factor(from);
+        for (int k = from + 1; k < to; ++k) {
+            c = mul(c, factor(k));
+        }
+        return c;
+    };
+    const auto name = [](const char* letter, int k) { return letter + std::to_string(k); };
+    const auto binomial = [&](int k) { return add(v(name("a", k)), v(name("b", k))); };
+    const ExprPtr x = v("x");
+    const ExprPtr y = v("y");
+    const ExprPtr x_again = v("x");
+    const ExprPtr pair = chain(0, 2, binomial);  // one node, used twice below
+    const ExprPtr inputs[] = {
+        chain(0, 10, binomial),
+        chain(0, 6, [&](int k) { return add(v(name("b", k)), v(name("b", 10 * k + 1))); }),
+        chain(0, 7, [&](int k) { return k % 3 == 1 ? add(e(), v(name("a", k))) : binomial(k); }),
+        chain(0, 6, [&](int k) { return k == 3 ? add(x_again, i(2)) : add(x, v(name("a", k))); }),
+        chain(0, 5, [&](int k) { return k == 2 ? sin(binomial(k)) : binomial(k); }),
+        // More fields than two words hold: the packed value goes back to factor lists.
+        mul(chain(0, 140, [&](int k) { return k == 0 ? add(x, y) : v(name("v", k)); }),
+            add(x, i(1))),
+        // Field widths growing along the chain, then an exponent sum past 32 bits.
+        mul(mul(mul(add(x, y), add(pow(x, i(1000)), y)), add(pow(x, i(70000)), i(1))),
+            add(pow(y, i(1 << 30)), x)),
+        mul(mul(add(x, y), add(pow(x, i(1 << 30)), y)), add(pow(x, i(1 << 30)), i(1))),
+        // Coefficients: a pairwise product, then a collected sum, past 32 bits mid-chain.
+        mul(mul(add(x, y), add(mul(i(46341), x), i(1))), add(mul(i(46341), x), i(1))),
+        mul(mul(add(mul(i(32768), x), y), add(mul(i(32768), x), y)), add(mul(i(2), x), i(1))),
+        mul(mul(add(x, y), add(x, neg(y))), add(pow(x, i(2)), pow(y, i(2)))),
+        // Packed values meeting sums, negation, powers and themselves.
+        add(mul(chain(0, 3, binomial), i(2)), mul(add(v("a0"), i(1)), add(v("b0"), v("b1")))),
+        mul(neg(chain(0, 3, binomial)), binomial(3)),
+        pow(pair, i(3)),
+        mul(pair, pair),
+        mul(mul(pair, binomial(2)), pair),
+        add(pair, neg(pair)),
+        mul(binomial(0), mul(binomial(1), mul(binomial(2), add(binomial(3), i(1))))),
+        // Operands without a common base, one of them holding like terms not yet collected.
+        mul(pair, add(add(v("c"), v("d")), v("c"))),
+        mul(add(add(v("c"), mul(i(0), v("d"))), mul(i(2), v("c"))), pair),
+        mul(pair, add(v("c"), neg(v("c")))),
+        mul(mul(pair, add(mul(i(65536), v("c")), v("d"))), add(mul(i(32768), v("e1")), i(1))),
+        mul(pow(add(add(x, pow(y, i(3))), i(1)), i(4)), pow(add(add(y, pow(x, i(5))), i(2)), i(3))),
+        mul(pow(add(pow(x, i(3)), y), i(5)), pow(add(x, pow(v("z"), i(70000))), i(2))),
+        mul(mul(add(x, y), add(x, i(1))), add(pow(x, i(-1)), y)),
+    };
+    int errors = 0;
+    for (const ExprPtr& input : inputs) {
+        SCOPED_TRACE(input->to_string());
+        expect_engine_matches(input, errors);
+    }
+    EXPECT_GE(errors, 3);
+}
+
 }  // namespace
 }  // namespace tavrelo
