@@ -133,15 +133,17 @@ constinit NeverDestroyed shared_storage;
 
 SharedPool& shared() noexcept { return shared_storage.pool; }
 
-// Per-thread lists. Plain data, so they stay readable while the thread's destructors run.
+enum class CacheState : unsigned char { unused, live, retired };
+
+// Per-thread lists. Plain data, so they stay readable while the thread's destructors run; one
+// object so that a free reaches its thread's storage once.
 struct ThreadLists {
     std::array<FreeBlock*, kPoolClasses> head;
     std::array<std::size_t, kPoolClasses> count;
+    CacheState state;
 };
-enum class CacheState : unsigned char { unused, live, retired };
 
 thread_local constinit ThreadLists lists{};
-thread_local constinit CacheState state = CacheState::unused;
 
 // Hands the thread's lists to the shared pool when the thread ends; later frees on this thread
 // go to the shared pool directly.
@@ -150,7 +152,7 @@ struct ListsReturn {
     ListsReturn(const ListsReturn&) = delete;
     ListsReturn& operator=(const ListsReturn&) = delete;
     ~ListsReturn() {
-        state = CacheState::retired;
+        lists.state = CacheState::retired;
         for (std::size_t c = 0; c < kPoolClasses; ++c) {
             if (lists.head[c] != nullptr) {
                 shared().give(c, lists.head[c], lists.count[c]);
@@ -164,15 +166,15 @@ thread_local ListsReturn lists_return;
 
 // True when the calling thread may use its own lists.
 bool enter_lists() noexcept {
-    if (state == CacheState::live) {
+    if (lists.state == CacheState::live) {
         return true;
     }
-    if (state == CacheState::retired) {
+    if (lists.state == CacheState::retired) {
         return false;
     }
     // First use on this thread: reaching the object arranges its destructor at thread exit.
     [[maybe_unused]] const ListsReturn* const registered = &lists_return;
-    state = CacheState::live;
+    lists.state = CacheState::live;
     return true;
 }
 
@@ -218,7 +220,7 @@ void* pool_allocate(std::size_t size_class) {
 
 void pool_deallocate(void* block, std::size_t size_class) noexcept {
     auto* const b = static_cast<FreeBlock*>(block);
-    if (state != CacheState::live && !enter_lists()) [[unlikely]] {
+    if (lists.state != CacheState::live && !enter_lists()) [[unlikely]] {
         shared().give_one(size_class, b);
         return;
     }
