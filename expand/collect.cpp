@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "core/checked_int.hpp"
+#include "core/node_pool.hpp"
 
 namespace tavrelo {
 
@@ -74,9 +75,9 @@ ExprPtr collect_terms(const ExprPtr& e) {
             continue;
         }
         ExprPtr t = build_term(Term{to_int32(entry->sum), entry->factors});
-        sum = sum ? std::make_shared<Add>(std::move(sum), std::move(t)) : std::move(t);
+        sum = sum ? make_node<Add>(std::move(sum), std::move(t)) : std::move(t);
     }
-    return sum ? sum : std::make_shared<Int>(0);
+    return sum ? sum : make_node<Int>(0);
 }
 
 }  // namespace tavrelo

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "core/deep_stack.hpp"
+#include "core/node_pool.hpp"
 #include "expand/collect.hpp"
 
 namespace tavrelo {
@@ -11,19 +12,19 @@ ExprPtr distribute(const ExprPtr& a, const ExprPtr& b) {
     return with_stack_room([&]() -> ExprPtr {
         if (kind_of(*a) == ExprKind::Add) {
             const Add& s = as<Add>(*a);
-            return std::make_shared<Add>(distribute(s.left, b), distribute(s.right, b));
+            return make_node<Add>(distribute(s.left, b), distribute(s.right, b));
         }
         if (kind_of(*b) == ExprKind::Add) {
             const Add& s = as<Add>(*b);
-            return std::make_shared<Add>(distribute(a, s.left), distribute(a, s.right));
+            return make_node<Add>(distribute(a, s.left), distribute(a, s.right));
         }
-        return std::make_shared<Mul>(a, b);
+        return make_node<Mul>(a, b);
     });
 }
 
 ExprPtr expand_power(const ExprPtr& base, int n) {
     if (n == 0) {
-        return std::make_shared<Int>(1);
+        return make_node<Int>(1);
     }
     if (n == 1) {
         return base;
@@ -40,7 +41,7 @@ namespace {
 
 template <class Node>
 ExprPtr rebuild_unary(const Expr& e) {
-    return std::make_shared<Node>(expand_simplified_reference(as<Node>(e).operand));
+    return make_node<Node>(expand_simplified_reference(as<Node>(e).operand));
 }
 
 }  // namespace
@@ -50,12 +51,11 @@ ExprPtr expand_simplified_reference(const ExprPtr& s) {
         const Expr& e = *s;
         switch (kind_of(e)) {
         case ExprKind::Neg:
-            return collect_terms(
-                std::make_shared<Neg>(expand_simplified_reference(as<Neg>(e).operand)));
+            return collect_terms(make_node<Neg>(expand_simplified_reference(as<Neg>(e).operand)));
         case ExprKind::Add: {
             ExprPtr left = expand_simplified_reference(as<Add>(e).left);
             ExprPtr right = expand_simplified_reference(as<Add>(e).right);
-            return collect_terms(std::make_shared<Add>(std::move(left), std::move(right)));
+            return collect_terms(make_node<Add>(std::move(left), std::move(right)));
         }
         case ExprKind::Mul: {
             const ExprPtr left = expand_simplified_reference(as<Mul>(e).left);
@@ -68,7 +68,7 @@ ExprPtr expand_simplified_reference(const ExprPtr& s) {
             if (kind_of(*p.exp) == ExprKind::Int && as<Int>(*p.exp).value >= 0) {
                 return collect_terms(expand_power(base, as<Int>(*p.exp).value));
             }
-            return std::make_shared<Pow>(std::move(base), p.exp);
+            return make_node<Pow>(std::move(base), p.exp);
         }
         case ExprKind::Sqrt: return rebuild_unary<Sqrt>(e);
         case ExprKind::Cbrt: return rebuild_unary<Cbrt>(e);

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/checked_int.hpp"
+#include "core/node_pool.hpp"
 #include "expand/collect.hpp"
 
 namespace tavrelo::fast {
@@ -52,12 +53,12 @@ const ExprPtr* operand_of(const Expr& e) {
 
 ExprPtr rebuild_function(const Expr& s, ExprPtr operand) {
     switch (kind_of(s)) {
-    case ExprKind::Sqrt: return std::make_shared<Sqrt>(std::move(operand));
-    case ExprKind::Cbrt: return std::make_shared<Cbrt>(std::move(operand));
-    case ExprKind::Sin: return std::make_shared<Sin>(std::move(operand));
-    case ExprKind::Cos: return std::make_shared<Cos>(std::move(operand));
-    case ExprKind::Tan: return std::make_shared<Tan>(std::move(operand));
-    default: return std::make_shared<Log>(std::move(operand));
+    case ExprKind::Sqrt: return make_node<Sqrt>(std::move(operand));
+    case ExprKind::Cbrt: return make_node<Cbrt>(std::move(operand));
+    case ExprKind::Sin: return make_node<Sin>(std::move(operand));
+    case ExprKind::Cos: return make_node<Cos>(std::move(operand));
+    case ExprKind::Tan: return make_node<Tan>(std::move(operand));
+    default: return make_node<Log>(std::move(operand));
     }
 }
 
@@ -146,7 +147,7 @@ PolyRef Engine::combine(const Expr& s, std::vector<PolyRef>& values) {
         if (kind_of(*exp) == ExprKind::Int && as<Int>(*exp).value >= 0) {
             return recollect(power(last, as<Int>(*exp).value));
         }
-        return raw(std::make_shared<Pow>(tree(*last), exp));
+        return raw(make_node<Pow>(tree(*last), exp));
     }
     default: return raw(rebuild_function(s, tree(*last)));
     }
@@ -343,9 +344,9 @@ const ExprPtr& Engine::tree(Poly& p) {
     TermBuilder builder(bases_, p.terms.size());
     for (const Summand& e : p.terms) {
         ExprPtr t = build_summand(bases_, builder, e.coef, e.powers);
-        sum = sum ? std::make_shared<Add>(std::move(sum), std::move(t)) : std::move(t);
+        sum = sum ? make_node<Add>(std::move(sum), std::move(t)) : std::move(t);
     }
-    p.tree = sum ? std::move(sum) : std::make_shared<Int>(0);
+    p.tree = sum ? std::move(sum) : make_node<Int>(0);
     return p.tree;
 }
 

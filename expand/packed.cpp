@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "core/checked_int.hpp"
+#include "core/node_pool.hpp"
 #include "expand/term_builder.hpp"
 
 namespace tavrelo::fast {
@@ -956,7 +957,7 @@ void PackedProducts::build_packed(Bases& bases, const PackedValue& value, ExprPt
             builder.factor(handle_of_field_[order_[rank]], exp);
         }
         ExprPtr t = builder.finish(value.coefs[e]);
-        sum = sum ? std::make_shared<Add>(std::move(sum), std::move(t)) : std::move(t);
+        sum = sum ? make_node<Add>(std::move(sum), std::move(t)) : std::move(t);
     }
 }
 
@@ -1054,7 +1055,7 @@ bool PackedProducts::build_plain(Bases& bases, const std::vector<Summand>& entri
             builder.factor(p.handle, p.exp);
         }
         ExprPtr t = builder.finish(s.coef);
-        sum = sum ? std::make_shared<Add>(std::move(sum), std::move(t)) : std::move(t);
+        sum = sum ? make_node<Add>(std::move(sum), std::move(t)) : std::move(t);
     }
     if (!sum) {
         sum = builder.integer(0);

@@ -7,6 +7,7 @@
 
 #include "core/checked_int.hpp"
 #include "core/deep_stack.hpp"
+#include "core/node_pool.hpp"
 
 namespace tavrelo {
 
@@ -63,22 +64,20 @@ ExprPtr build_term(const Term& term) {
                      [](const auto& a, const auto& b) { return a.first > b.first; });
     ExprPtr product;
     for (const auto& [text, f] : sorted) {
-        ExprPtr piece = f->exponent == 1
-                            ? f->base
-                            : std::make_shared<Pow>(f->base, std::make_shared<Int>(f->exponent));
-        product = product ? std::make_shared<Mul>(std::move(product), std::move(piece))
-                          : std::move(piece);
+        ExprPtr piece =
+            f->exponent == 1 ? f->base : make_node<Pow>(f->base, make_node<Int>(f->exponent));
+        product = product ? make_node<Mul>(std::move(product), std::move(piece)) : std::move(piece);
     }
     if (term.coefficient == 0 || !product) {
-        return std::make_shared<Int>(term.coefficient);
+        return make_node<Int>(term.coefficient);
     }
     if (term.coefficient == 1) {
         return product;
     }
     if (term.coefficient == -1) {
-        return std::make_shared<Neg>(std::move(product));
+        return make_node<Neg>(std::move(product));
     }
-    return std::make_shared<Mul>(std::make_shared<Int>(term.coefficient), std::move(product));
+    return make_node<Mul>(make_node<Int>(term.coefficient), std::move(product));
 }
 
 std::string term_key(const Term& term) { return build_term(Term{1, term.factors})->to_string(); }

@@ -5,6 +5,8 @@
 #include <memory>
 #include <utility>
 
+#include "core/node_pool.hpp"
+
 namespace tavrelo::fast {
 
 namespace {
@@ -83,14 +85,14 @@ ExprPtr& TermBuilder::slot(std::uint64_t key) {
 const ExprPtr& TermBuilder::integer_in_room(int value) {
     ExprPtr& node = slot(kIntegerKeys | key_of(0, value));
     if (!node) {
-        node = std::make_shared<Int>(value);
+        node = make_node<Int>(value);
     }
     return node;
 }
 
 const ExprPtr& TermBuilder::integer(int value) {
     if (!share_) {
-        integer_ = std::make_shared<Int>(value);
+        integer_ = make_node<Int>(value);
         return integer_;
     }
     make_room(1);
@@ -107,7 +109,7 @@ const ExprPtr& TermBuilder::piece_node(const Piece& p) {
     const ExprPtr& exp = integer_in_room(p.exp);
     ExprPtr& node = slot(key_of(p.handle, p.exp));
     if (!node) {
-        node = std::make_shared<Pow>(base, exp);
+        node = make_node<Pow>(base, exp);
     }
     return node;
 }
@@ -115,9 +117,8 @@ const ExprPtr& TermBuilder::piece_node(const Piece& p) {
 void TermBuilder::factor(std::uint32_t handle, int exp) {
     if (!share_) {
         const ExprPtr& base = bases_.node(handle);
-        ExprPtr piece = exp == 1 ? base : std::make_shared<Pow>(base, std::make_shared<Int>(exp));
-        plain_ =
-            plain_ ? std::make_shared<Mul>(std::move(plain_), std::move(piece)) : std::move(piece);
+        ExprPtr piece = exp == 1 ? base : make_node<Pow>(base, make_node<Int>(exp));
+        plain_ = plain_ ? make_node<Mul>(std::move(plain_), std::move(piece)) : std::move(piece);
         return;
     }
     const Piece p{handle, exp};
@@ -132,7 +133,7 @@ void TermBuilder::factor(std::uint32_t handle, int exp) {
     }
     const ExprPtr& piece = piece_node(p);
     if (matched_ > 0) {
-        products_.push_back(std::make_shared<Mul>(products_.back(), piece));
+        products_.push_back(make_node<Mul>(products_.back(), piece));
     } else {
         products_.push_back(piece);
     }
@@ -145,15 +146,15 @@ ExprPtr TermBuilder::finish(int coef) {
         ExprPtr product = std::move(plain_);
         plain_.reset();
         if (coef == 0 || !product) {
-            return std::make_shared<Int>(coef);
+            return make_node<Int>(coef);
         }
         if (coef == 1) {
             return product;
         }
         if (coef == -1) {
-            return std::make_shared<Neg>(std::move(product));
+            return make_node<Neg>(std::move(product));
         }
-        return std::make_shared<Mul>(std::make_shared<Int>(coef), std::move(product));
+        return make_node<Mul>(make_node<Int>(coef), std::move(product));
     }
     // A term that is a leading part of the previous one becomes the one to compare with.
     pieces_.resize(matched_);
@@ -169,9 +170,9 @@ ExprPtr TermBuilder::finish(int coef) {
         return product;
     }
     if (coef == -1) {
-        return std::make_shared<Neg>(product);
+        return make_node<Neg>(product);
     }
-    return std::make_shared<Mul>(integer(coef), product);
+    return make_node<Mul>(integer(coef), product);
 }
 
 }  // namespace tavrelo::fast

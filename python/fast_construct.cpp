@@ -99,7 +99,9 @@ template <class Node>
 concept Constant = std::is_default_constructible_v<Node>;
 
 // The node for the arguments, or null when they are not of the common shape. May throw (a
-// Rational with a zero denominator); the caller then lets the ordinary path report it.
+// Rational with a zero denominator); the caller then lets the ordinary path report it. These
+// nodes come from the general heap, which keeps consecutive constructions close together in
+// memory (see core/node_pool.hpp).
 template <class Node>
 std::shared_ptr<Node> build(Args args) {
     if constexpr (std::is_same_v<Node, Int>) {

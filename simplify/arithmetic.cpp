@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/checked_int.hpp"
+#include "core/node_pool.hpp"
 #include "simplify/integers.hpp"
 #include "simplify/rules.hpp"
 #include "simplify/simplify.hpp"
@@ -16,7 +17,7 @@ bool is_kind(const ExprPtr& e, ExprKind kind) { return kind_of(*e) == kind; }
 
 int int_of(const ExprPtr& e) { return as<Int>(*e).value; }
 
-ExprPtr new_int(int v) { return std::make_shared<Int>(v); }
+ExprPtr new_int(int v) { return make_node<Int>(v); }
 
 }  // namespace
 
@@ -26,9 +27,9 @@ ExprPtr neg_rules(ExprPtr s) {
     case ExprKind::Int: return new_int(checked_neg(int_of(s)));
     case ExprKind::Rational: {
         const auto& q = as<Rational>(*s);
-        return std::make_shared<Rational>(checked_neg(q.num), q.den);
+        return make_node<Rational>(checked_neg(q.num), q.den);
     }
-    default: return std::make_shared<Neg>(std::move(s));
+    default: return make_node<Neg>(std::move(s));
     }
 }
 
@@ -49,9 +50,9 @@ ExprPtr add_rules(ExprPtr l, ExprPtr r) {
         return new_int(checked_add(int_of(l), int_of(r)));
     }
     if (lk == rk && structurally_equal(*l, *r)) {
-        return std::make_shared<Mul>(new_int(2), std::move(l));
+        return make_node<Mul>(new_int(2), std::move(l));
     }
-    return std::make_shared<Add>(std::move(l), std::move(r));
+    return make_node<Add>(std::move(l), std::move(r));
 }
 
 ExprPtr mul_rules(ExprPtr l, ExprPtr r) {
@@ -69,7 +70,7 @@ ExprPtr mul_rules(ExprPtr l, ExprPtr r) {
     if (l_int && r_int) {
         return new_int(checked_mul(int_of(l), int_of(r)));
     }
-    return std::make_shared<Mul>(std::move(l), std::move(r));
+    return make_node<Mul>(std::move(l), std::move(r));
 }
 
 ExprPtr div_rules(ExprPtr n, ExprPtr d) {
@@ -90,7 +91,7 @@ ExprPtr div_rules(ExprPtr n, ExprPtr d) {
         if (a % b == 0) {
             return new_int(to_int32(a / b));
         }
-        return std::make_shared<Rational>(int_of(n), int_of(d));
+        return make_node<Rational>(int_of(n), int_of(d));
     }
     if (nk == dk && structurally_equal(*n, *d)) {
         return new_int(1);
@@ -102,7 +103,7 @@ ExprPtr div_rules(ExprPtr n, ExprPtr d) {
         ExprPtr product = mul_rules(std::move(n), std::move(d));
         return div_rules(std::move(product), new_int(k));
     }
-    return std::make_shared<Div>(std::move(n), std::move(d));
+    return make_node<Div>(std::move(n), std::move(d));
 }
 
 ExprPtr pow_rules(ExprPtr b, ExprPtr x) {
@@ -121,11 +122,11 @@ ExprPtr pow_rules(ExprPtr b, ExprPtr x) {
         const int e = int_of(x);
         if (e < 0) {
             // 1 / b^|e|, with |e| taken in 64 bits so that the most negative exponent works.
-            return std::make_shared<Rational>(1, exact_pow(int_of(b), -std::int64_t{e}));
+            return make_node<Rational>(1, exact_pow(int_of(b), -std::int64_t{e}));
         }
         return new_int(int_pow(int_of(b), e));
     }
-    return std::make_shared<Pow>(std::move(b), std::move(x));
+    return make_node<Pow>(std::move(b), std::move(x));
 }
 
 }  // namespace tavrelo::detail

@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "core/node_pool.hpp"
 #include "simplify/integers.hpp"
 #include "simplify/rules.hpp"
 #include "simplify/simplify.hpp"
@@ -10,7 +11,7 @@
 namespace tavrelo::detail {
 namespace {
 
-ExprPtr new_int(int v) { return std::make_shared<Int>(v); }
+ExprPtr new_int(int v) { return make_node<Int>(v); }
 
 bool is_kind(const ExprPtr& e, ExprKind kind) { return kind_of(*e) == kind; }
 
@@ -31,22 +32,20 @@ ExprPtr pick(ExprKind kind, TrigValues v) {
 
 ExprPtr rebuild_trig(ExprKind kind, ExprPtr s) {
     switch (kind) {
-    case ExprKind::Sin: return std::make_shared<Sin>(std::move(s));
-    case ExprKind::Cos: return std::make_shared<Cos>(std::move(s));
-    default: return std::make_shared<Tan>(std::move(s));
+    case ExprKind::Sin: return make_node<Sin>(std::move(s));
+    case ExprKind::Cos: return make_node<Cos>(std::move(s));
+    default: return make_node<Tan>(std::move(s));
     }
 }
 
 // sqrt(2) / 2, all nodes new.
-ExprPtr half_root_two() {
-    return std::make_shared<Div>(std::make_shared<Sqrt>(new_int(2)), new_int(2));
-}
+ExprPtr half_root_two() { return make_node<Div>(make_node<Sqrt>(new_int(2)), new_int(2)); }
 
 }  // namespace
 
 ExprPtr sqrt_rules(ExprPtr s) {
     if (!is_kind(s, ExprKind::Int)) {
-        return std::make_shared<Sqrt>(std::move(s));
+        return make_node<Sqrt>(std::move(s));
     }
     const int v = as<Int>(*s).value;
     if (v == 0 || v == 1) {
@@ -60,10 +59,9 @@ ExprPtr sqrt_rules(ExprPtr s) {
         return new_int(split.outside);
     }
     if (split.outside > 1) {
-        return std::make_shared<Mul>(new_int(split.outside),
-                                     std::make_shared<Sqrt>(new_int(split.inside)));
+        return make_node<Mul>(new_int(split.outside), make_node<Sqrt>(new_int(split.inside)));
     }
-    return std::make_shared<Sqrt>(std::move(s));
+    return make_node<Sqrt>(std::move(s));
 }
 
 ExprPtr cbrt_rules(ExprPtr s) {
@@ -78,7 +76,7 @@ ExprPtr cbrt_rules(ExprPtr s) {
             return new_int(*root);
         }
     }
-    return std::make_shared<Cbrt>(std::move(s));
+    return make_node<Cbrt>(std::move(s));
 }
 
 ExprPtr trig_rules(ExprKind kind, ExprPtr s) {
@@ -122,7 +120,7 @@ ExprPtr log_rules(ExprPtr s) {
     if (is_kind(s, ExprKind::Pow) && is_kind(as<Pow>(*s).base, ExprKind::E)) {
         return as<Pow>(*s).exp;  // log(e^x) = x
     }
-    return std::make_shared<Log>(std::move(s));
+    return make_node<Log>(std::move(s));
 }
 
 }  // namespace tavrelo::detail

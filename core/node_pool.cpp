@@ -1,0 +1,242 @@
+#include "node_pool.hpp"
+
+#include <array>
+#include <atomic>
+#include <mutex>
+
+namespace tavrelo::detail {
+namespace {
+
+// A free block. Only the first block of a batch uses the batch fields.
+struct FreeBlock {
+    FreeBlock* next;
+    FreeBlock* next_batch;
+    std::size_t batch_size;
+};
+static_assert(sizeof(FreeBlock) <= kPoolSmallest);
+
+constexpr std::size_t kBatch = 256;             // blocks moved between a thread and the pool
+constexpr std::size_t kThreadCap = 4 * kBatch;  // a thread keeps at most this many per class
+
+std::atomic<std::size_t> reserved_bytes{0};
+
+// A fresh run of `count` blocks of the class, linked in address order.
+FreeBlock* carve(std::size_t size_class, std::size_t count) {
+    const std::size_t block = pool_block_bytes(size_class);
+    std::byte* const slab = std::allocator<std::byte>{}.allocate(block * count);
+    reserved_bytes.fetch_add(block * count, std::memory_order_relaxed);
+    for (std::size_t i = 0; i < count; ++i) {
+        auto* const b = reinterpret_cast<FreeBlock*>(slab + i * block);
+        b->next = (i + 1 < count) ? reinterpret_cast<FreeBlock*>(slab + (i + 1) * block) : nullptr;
+    }
+    return reinterpret_cast<FreeBlock*>(slab);
+}
+
+// Blocks no thread holds: whole batches from threads, plus loose blocks freed one at a time by
+// threads whose own lists are gone.
+class SharedPool {
+public:
+    constexpr SharedPool() = default;
+
+    // A chain of blocks for a thread's lists, or null when the pool has none.
+    FreeBlock* take(std::size_t c, std::size_t& count) {
+        const std::lock_guard guard(lock_);
+        Lists& l = lists_[c];
+        if (l.batches != nullptr) {
+            FreeBlock* const chain = l.batches;
+            l.batches = chain->next_batch;
+            count = chain->batch_size;
+            l.held -= count;
+            return chain;
+        }
+        if (l.loose != nullptr) {
+            FreeBlock* const chain = l.loose;
+            count = l.loose_count;
+            l.held -= count;
+            l.loose = nullptr;
+            l.loose_count = 0;
+            return chain;
+        }
+        return nullptr;
+    }
+
+    // Takes back a null-terminated chain of `count` blocks.
+    void give(std::size_t c, FreeBlock* chain, std::size_t count) noexcept {
+        const std::lock_guard guard(lock_);
+        Lists& l = lists_[c];
+        chain->batch_size = count;
+        chain->next_batch = l.batches;
+        l.batches = chain;
+        l.held += count;
+    }
+
+    void* take_one(std::size_t c) {
+        const std::lock_guard guard(lock_);
+        Lists& l = lists_[c];
+        if (l.loose == nullptr) {
+            if (l.batches != nullptr) {
+                l.loose = l.batches;
+                l.loose_count = l.batches->batch_size;
+                l.batches = l.batches->next_batch;
+            } else {
+                l.loose = carve(c, kBatch);
+                l.loose_count = kBatch;
+                l.held += kBatch;
+            }
+        }
+        FreeBlock* const b = l.loose;
+        l.loose = b->next;
+        --l.loose_count;
+        --l.held;
+        return b;
+    }
+
+    void give_one(std::size_t c, FreeBlock* b) noexcept {
+        const std::lock_guard guard(lock_);
+        Lists& l = lists_[c];
+        b->next = l.loose;
+        l.loose = b;
+        ++l.held;
+        if (++l.loose_count == kBatch) {
+            b->batch_size = kBatch;
+            b->next_batch = l.batches;
+            l.batches = b;
+            l.loose = nullptr;
+            l.loose_count = 0;
+        }
+    }
+
+    std::size_t held(std::size_t c) noexcept {
+        const std::lock_guard guard(lock_);
+        return lists_[c].held;
+    }
+
+private:
+    struct Lists {
+        FreeBlock* batches = nullptr;
+        FreeBlock* loose = nullptr;
+        std::size_t loose_count = 0;
+        std::size_t held = 0;
+    };
+    std::mutex lock_;
+    std::array<Lists, kPoolClasses> lists_{};
+};
+
+// The shared pool is never destroyed: nodes may be freed by static destructors or during
+// interpreter shutdown, after any destruction order could have ended it.
+union NeverDestroyed {
+    SharedPool pool;
+    constexpr NeverDestroyed() : pool() {}
+    ~NeverDestroyed() {}  // NOLINT: deliberately leaves the pool alive
+};
+constinit NeverDestroyed shared_storage;
+
+SharedPool& shared() noexcept { return shared_storage.pool; }
+
+enum class CacheState : unsigned char { unused, live, retired };
+
+// Per-thread lists. Plain data, so they stay readable while the thread's destructors run; one
+// object so that a free reaches its thread's storage once.
+struct ThreadLists {
+    std::array<FreeBlock*, kPoolClasses> head;
+    std::array<std::size_t, kPoolClasses> count;
+    CacheState state;
+};
+
+thread_local constinit ThreadLists lists{};
+
+// Hands the thread's lists to the shared pool when the thread ends; later frees on this thread
+// go to the shared pool directly.
+struct ListsReturn {
+    ListsReturn() = default;
+    ListsReturn(const ListsReturn&) = delete;
+    ListsReturn& operator=(const ListsReturn&) = delete;
+    ~ListsReturn() {
+        lists.state = CacheState::retired;
+        for (std::size_t c = 0; c < kPoolClasses; ++c) {
+            if (lists.head[c] != nullptr) {
+                shared().give(c, lists.head[c], lists.count[c]);
+                lists.head[c] = nullptr;
+                lists.count[c] = 0;
+            }
+        }
+    }
+};
+thread_local ListsReturn lists_return;
+
+// True when the calling thread may use its own lists.
+bool enter_lists() noexcept {
+    if (lists.state == CacheState::live) {
+        return true;
+    }
+    if (lists.state == CacheState::retired) {
+        return false;
+    }
+    // First use on this thread: reaching the object arranges its destructor at thread exit.
+    [[maybe_unused]] const ListsReturn* const registered = &lists_return;
+    lists.state = CacheState::live;
+    return true;
+}
+
+// Gives the first kBatch blocks of the thread's list back to the shared pool.
+void trim(std::size_t c) noexcept {
+    FreeBlock* const chain = lists.head[c];
+    FreeBlock* last = chain;
+    for (std::size_t i = 1; i < kBatch; ++i) {
+        last = last->next;
+    }
+    lists.head[c] = last->next;
+    lists.count[c] -= kBatch;
+    last->next = nullptr;
+    shared().give(c, chain, kBatch);
+}
+
+}  // namespace
+
+void* pool_allocate(std::size_t size_class) {
+    FreeBlock* const head = lists.head[size_class];
+    if (head != nullptr) [[likely]] {
+        FreeBlock* const next = head->next;
+        lists.head[size_class] = next;
+        --lists.count[size_class];
+        // Reused blocks come back in release order, scattered over memory: start loading the
+        // next one now so that the next node does not wait for it.
+        __builtin_prefetch(next, 1);
+        return head;
+    }
+    if (!enter_lists()) {
+        return shared().take_one(size_class);
+    }
+    std::size_t count = 0;
+    FreeBlock* chain = shared().take(size_class, count);
+    if (chain == nullptr) {
+        count = kBatch;
+        chain = carve(size_class, count);
+    }
+    lists.head[size_class] = chain->next;
+    lists.count[size_class] = count - 1;
+    return chain;
+}
+
+void pool_deallocate(void* block, std::size_t size_class) noexcept {
+    auto* const b = static_cast<FreeBlock*>(block);
+    if (lists.state != CacheState::live && !enter_lists()) [[unlikely]] {
+        shared().give_one(size_class, b);
+        return;
+    }
+    b->next = lists.head[size_class];
+    lists.head[size_class] = b;
+    if (++lists.count[size_class] > kThreadCap) [[unlikely]] {
+        trim(size_class);
+    }
+}
+
+std::size_t pool_reserved_bytes() noexcept {
+    return reserved_bytes.load(std::memory_order_relaxed);
+}
+
+std::size_t pool_shared_blocks(std::size_t size_class) noexcept {
+    return shared().held(size_class);
+}
+
+}  // namespace tavrelo::detail
