@@ -1,5 +1,7 @@
 #include "node_pool.hpp"
 
+#include <pthread.h>
+
 #include <array>
 #include <atomic>
 #include <mutex>
@@ -106,6 +108,11 @@ public:
         }
     }
 
+    // Held across fork(): a child forked while another thread held the lock would wait for it
+    // for ever.
+    void lock_for_fork() { lock_.lock(); }
+    void unlock_after_fork() { lock_.unlock(); }
+
     std::size_t held(std::size_t c) noexcept {
         const std::lock_guard guard(lock_);
         return lists_[c].held;
@@ -132,6 +139,10 @@ union NeverDestroyed {
 constinit NeverDestroyed shared_storage;
 
 SharedPool& shared() noexcept { return shared_storage.pool; }
+
+[[maybe_unused]] const int fork_handlers =
+    pthread_atfork([] { shared().lock_for_fork(); }, [] { shared().unlock_after_fork(); },
+                   [] { shared().unlock_after_fork(); });
 
 enum class CacheState : unsigned char { unused, live, retired };
 

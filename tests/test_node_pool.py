@@ -106,3 +106,38 @@ def test_nodes_alive_at_exit_are_released_without_a_crash():
     )
     assert child.returncode == 0, child.stderr[-2000:]
     assert child.stdout.strip() == "done"
+
+
+FORK_WHILE_BUSY = """
+import os, threading
+from tavrelo import Add, Mul, Var, expand
+
+def work(stop):
+    e = Mul(Add(Var("a"), Var("b")), Add(Var("c"), Var("d")))
+    while not stop.is_set():
+        expand(Mul(e, e))
+
+stop = threading.Event()
+workers = [threading.Thread(target=work, args=(stop,)) for _ in range(2)]
+for w in workers:
+    w.start()
+for _ in range(50):
+    pid = os.fork()
+    if pid == 0:
+        ok = expand(Mul(Add(Var("x"), Var("y")), Add(Var("x"), Var("y")))).to_string()
+        os._exit(0 if ok == "2yx + y^{2} + x^{2}" else 1)
+    _, status = os.waitpid(pid, 0)
+    assert os.waitstatus_to_exitcode(status) == 0
+stop.set()
+for w in workers:
+    w.join()
+"""
+
+
+def test_fork_while_other_threads_expand():
+    """A child forked while other threads build nodes can build nodes too (no stale lock)."""
+    child = subprocess.run(
+        [sys.executable, "-W", "ignore::DeprecationWarning", "-c", FORK_WHILE_BUSY],
+        capture_output=True, text=True, timeout=120, check=False,
+    )
+    assert child.returncode == 0, child.stderr[-2000:]
