@@ -12,18 +12,16 @@
 #include <vector>
 
 #include "expr.hpp"
+#include "latex_rules.hpp"
 #include "latex_size.hpp"
 #include "latex_text.hpp"
 
 namespace tavrelo {
 namespace {
 
-bool is_ascii_letter(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
-
-// Factors that sit side by side in a product need a separator when their texts would run
-// together: digits into digits ("2 \cdot 3"), or a control word into letters ("\pi x").
-enum class Join : std::uint8_t { None, DigitEnd, ControlWordEnd };
+using latex::is_ascii_letter;
+using latex::is_digit;
+using latex::Join;
 
 // Thrown when a capped rendering gives up.
 struct TooLong {};
@@ -37,12 +35,10 @@ public:
             return;
         }
         if (pending_ != Join::None) {
-            const auto first = static_cast<unsigned char>(s.front());
-            if (pending_ == Join::DigitEnd && is_digit(first)) {
-                append(" \\cdot ");
-            } else if (pending_ == Join::ControlWordEnd &&
-                       (is_ascii_letter(first) || first >= 0x80)) {
-                append(" ");
+            const std::string_view between =
+                latex::separator(pending_, static_cast<unsigned char>(s.front()));
+            if (!between.empty()) {
+                append(between);
             }
             pending_ = Join::None;
         }
@@ -351,9 +347,7 @@ private:
 
     void pow(const Pow& p) {
         const Expr& b = *p.base;
-        const bool wrap = b.precedence() < 4 || kind_of(b) == ExprKind::Pow ||
-                          (kind_of(b) == ExprKind::Int && as<Int>(b).value < 0) ||
-                          (kind_of(b) == ExprKind::Rational && as<Rational>(b).num < 0);
+        const bool wrap = latex::wrapped_as_power_base(b);
         later(literal_task("}"));
         later(node_task(p.exp.get(), 0));
         later(literal_task("^{"));

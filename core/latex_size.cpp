@@ -1,6 +1,8 @@
 // Length of a tree's LaTeX text, mirroring the renderer's rules piece by piece.
 #include "latex_size.hpp"
 
+#include "latex_rules.hpp"
+
 #include <unistd.h>
 
 #include <limits>
@@ -178,9 +180,7 @@ private:
 
     void pow(const Pow& p) {
         const Expr& b = *p.base;
-        const bool wrap = b.precedence() < 4 || kind_of(b) == ExprKind::Pow ||
-                          (kind_of(b) == ExprKind::Int && as<Int>(b).value < 0) ||
-                          (kind_of(b) == ExprKind::Rational && as<Rational>(b).num < 0);
+        const bool wrap = latex::wrapped_as_power_base(b);
         count(len("^{}") + (wrap ? kParens : 0));
         child(p.base, 0);
         child(p.exp, 0);

@@ -4,6 +4,8 @@
 // text ends and the right one's begins), so equal nodes give equal pieces.
 #include "latex_text.hpp"
 
+#include "latex_rules.hpp"
+
 #include <algorithm>
 #include <atomic>
 #include <charconv>
@@ -17,8 +19,8 @@ namespace {
 constexpr std::size_t kDefaultThreshold = std::size_t{1} << 20;
 std::atomic<std::size_t> threshold{kDefaultThreshold};
 
-bool is_ascii_letter(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
+using latex::is_ascii_letter;
+using latex::is_digit;
 
 bool is_leaf(const Expr& e) {
     switch (kind_of(e)) {
@@ -44,14 +46,11 @@ std::string_view separator_between(const Summary& left, const Summary& right) {
     if (left.size == 0 || right.size == 0) {
         return {};
     }
-    if (is_digit(left.last)) {
-        return is_digit(right.first) ? " \\cdot " : "";
-    }
-    if (is_ascii_letter(left.last) && left.backslash_before_run &&
-        (is_ascii_letter(right.first) || right.first >= 0x80)) {
-        return " ";
-    }
-    return {};
+    const latex::Join end = is_digit(left.last) ? latex::Join::DigitEnd
+                            : is_ascii_letter(left.last) && left.backslash_before_run
+                                ? latex::Join::ControlWordEnd
+                                : latex::Join::None;
+    return latex::separator(end, right.first);
 }
 
 template <class Sink>
@@ -125,9 +124,7 @@ void describe(const Expr& e, Sink& s) {
         return;
     case ExprKind::Pow: {
         const Expr& b = *as<Pow>(e).base;
-        const bool wrap = b.precedence() < 4 || kind_of(b) == ExprKind::Pow ||
-                          (kind_of(b) == ExprKind::Int && as<Int>(b).value < 0) ||
-                          (kind_of(b) == ExprKind::Rational && as<Rational>(b).num < 0);
+        const bool wrap = latex::wrapped_as_power_base(b);
         if (wrap) {
             s.literal("\\left(");
         }

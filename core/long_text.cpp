@@ -1,5 +1,7 @@
 #include "long_text.hpp"
 
+#include "latex_rules.hpp"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -19,7 +21,7 @@ constexpr std::size_t kMaxParts = 32;
 // How many leading bytes a long text keeps as a string: most comparisons end there.
 constexpr std::size_t kHead = 64;
 
-bool is_ascii_letter(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+using latex::is_ascii_letter;
 
 Wide fold(Wide x) { return (x & kPrime) + (x >> 127); }
 

@@ -5,44 +5,22 @@
 #include <memory>
 #include <utility>
 
+#include "core/latex_rules.hpp"
 #include "expand/term.hpp"
 
 namespace tavrelo::fast {
 namespace {
 
-bool is_ascii_letter(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
-
-// What the renderer writes between two factors standing side by side: digits never run into
-// digits, and a control word is closed before a letter.
+// What the renderer writes between two factors standing side by side.
 std::string_view separator(std::string_view left, std::string_view right) {
     if (left.empty() || right.empty()) {
         return {};
     }
-    const auto last = static_cast<unsigned char>(left.back());
-    const auto first = static_cast<unsigned char>(right.front());
-    if (is_digit(last)) {
-        return is_digit(first) ? " \\cdot " : "";
-    }
-    std::size_t run = left.size();
-    while (run > 0 && is_ascii_letter(static_cast<unsigned char>(left[run - 1]))) {
-        --run;
-    }
-    if (run < left.size() && run > 0 && left[run - 1] == '\\' &&
-        (is_ascii_letter(first) || first >= 0x80)) {
-        return " ";
-    }
-    return {};
-}
-
-bool wrapped_as_power_base(const Expr& b) {
-    return b.precedence() < 4 || kind_of(b) == ExprKind::Pow ||
-           (kind_of(b) == ExprKind::Int && as<Int>(b).value < 0) ||
-           (kind_of(b) == ExprKind::Rational && as<Rational>(b).num < 0);
+    return latex::separator(latex::ending_of(left), static_cast<unsigned char>(right.front()));
 }
 
 void append_power_text(std::string& out, const Expr& base, const std::string& base_text, int exp) {
-    if (wrapped_as_power_base(base)) {
+    if (latex::wrapped_as_power_base(base)) {
         out += "\\left(";
         out += base_text;
         out += "\\right)";
