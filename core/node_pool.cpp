@@ -22,11 +22,17 @@ constexpr std::size_t kThreadCap = 4 * kBatch;  // a thread keeps at most this m
 
 std::atomic<std::size_t> reserved_bytes{0};
 
+// Slabs start on a cache line, so that a 64-byte node never straddles two lines.
+struct alignas(64) CacheLine {
+    std::byte bytes[64];
+};
+
 // A fresh run of `count` blocks of the class, linked in address order.
 FreeBlock* carve(std::size_t size_class, std::size_t count) {
     const std::size_t block = pool_block_bytes(size_class);
-    std::byte* const slab = std::allocator<std::byte>{}.allocate(block * count);
-    reserved_bytes.fetch_add(block * count, std::memory_order_relaxed);
+    const std::size_t lines = (block * count + sizeof(CacheLine) - 1) / sizeof(CacheLine);
+    auto* const slab = reinterpret_cast<std::byte*>(std::allocator<CacheLine>{}.allocate(lines));
+    reserved_bytes.fetch_add(lines * sizeof(CacheLine), std::memory_order_relaxed);
     for (std::size_t i = 0; i < count; ++i) {
         auto* const b = reinterpret_cast<FreeBlock*>(slab + i * block);
         b->next = (i + 1 < count) ? reinterpret_cast<FreeBlock*>(slab + (i + 1) * block) : nullptr;

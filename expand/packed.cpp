@@ -17,6 +17,8 @@ namespace {
 constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
 constexpr std::uint32_t kNone = 0xFFFFFFFFu;
 constexpr std::size_t kFetchAhead = 8;
+// Results from this many terms on are ordered by tokens rather than by their texts.
+constexpr std::size_t kTokensFrom = 256;
 
 bool letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool digit(char c) { return c >= '0' && c <= '9'; }
@@ -40,11 +42,12 @@ void PackedProducts::next_session() {
 }
 
 bool PackedProducts::small() const {
-    constexpr std::size_t kKeep = std::size_t{1} << 20;  // bytes
+    constexpr std::size_t kKeep = std::size_t{1} << 28;  // bytes
     const std::size_t bytes =
         8 * (slots_.capacity() + left_words_.capacity() + right_words_.capacity()) +
         8 * (next_words_.capacity() + placed_.capacity()) + sizeof(Entry) * entries_.capacity() +
-        sizeof(Keyed) * (keyed_.capacity() + keyed_scratch_.capacity()) + text_.capacity();
+        sizeof(Keyed) * (keyed_.capacity() + keyed_scratch_.capacity()) + text_.capacity() +
+        8 * (records_.capacity() + records_scratch_.capacity());
     return bytes <= kKeep;
 }
 
@@ -884,20 +887,25 @@ void PackedProducts::build_packed(Bases& bases, const PackedValue& value, ExprPt
         at[r] = {order_[r] / per_word, order_[r] % per_word * value.bits};
         rank_at_bit[64 * at[r].first + at[r].second] = r;
     }
-    const bool by_mask = fields <= 64 * kMaskWords;
+    // A few fields are read one by one (without a branch on each); many through a mask of
+    // the live ones.
+    constexpr std::size_t kFewFields = 8;
+    const bool by_mask = fields > kFewFields && fields <= 64 * kMaskWords;
     // The (rank, exponent) pieces of entry e in rank order, into pieces_.
     const auto pieces_of = [&](std::size_t e) {
         const std::uint64_t* key = &value.keys[e * value.words];
-        pieces_.clear();
         if (!by_mask) {
+            pieces_.resize(fields);
+            std::size_t live = 0;
             for (std::uint32_t r = 0; r < fields; ++r) {
                 const auto exp = static_cast<int>((key[at[r].first] >> at[r].second) & mask);
-                if (exp != 0) {
-                    pieces_.emplace_back(r, exp);
-                }
+                pieces_[live] = {r, exp};
+                live += exp != 0 ? 1 : 0;
             }
+            pieces_.resize(live);
             return;
         }
+        pieces_.clear();
         std::uint64_t ranks[kMaskWords] = {};
         for (std::size_t w = 0; w < value.words; ++w) {
             std::uint64_t folded = key[w];
@@ -917,10 +925,51 @@ void PackedProducts::build_packed(Bases& bases, const PackedValue& value, ExprPt
             }
         }
     };
+    const std::size_t count = value.coefs.size();
+    if (count >= kTokensFrom) {
+        std::size_t longest = 0;
+        for (std::size_t e = 0; e < count; ++e) {
+            const std::uint64_t* key = &value.keys[e * value.words];
+            std::size_t live = 0;
+            for (std::size_t w = 0; w < value.words; ++w) {
+                std::uint64_t folded = key[w];
+                for (unsigned b = 1; b < value.bits; ++b) {
+                    folded |= key[w] >> b;
+                }
+                live += static_cast<std::size_t>(std::popcount(folded & lowest));
+            }
+            longest = std::max(longest, live);
+        }
+        most_by_rank_.resize(fields);
+        for (std::size_t r = 0; r < fields; ++r) {
+            most_by_rank_[r] = value.most[order_[r]];
+        }
+        // Ranking the tokens costs about as much as ordering that many terms.
+        if (tokens_.prepare(name_at_rank_, most_by_rank_, longest, count)) {
+            const std::size_t stride = tokens_.words() + 1;
+            records_.resize(count * stride);
+            for (std::size_t e = 0; e < count; ++e) {
+                pieces_of(e);
+                tokens_.key(pieces_.data(), pieces_.size(), &records_[e * stride]);
+                records_[e * stride + stride - 1] = e;
+            }
+            tokens_.sort_descending(records_, records_scratch_);
+            sum.reset();
+            TermBuilder builder(bases, count);
+            for (std::size_t i = 0; i < count; ++i) {
+                const std::uint64_t* record = &records_[i * stride];
+                tokens_.for_each_piece(record, [&](std::uint32_t rank, int exp) {
+                    builder.factor(handle_of_field_[order_[rank]], exp);
+                });
+                ExprPtr t = builder.finish(value.coefs[record[stride - 1]]);
+                sum = sum ? make_node<Add>(std::move(sum), std::move(t)) : std::move(t);
+            }
+            return;
+        }
+    }
     keyed_.clear();
     std::size_t used = 0;
     std::uint32_t constant = kNone;
-    const std::size_t count = value.coefs.size();
     for (std::size_t e = 0; e < count; ++e) {
         pieces_of(e);
         if (pieces_.empty()) {

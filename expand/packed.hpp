@@ -18,6 +18,7 @@
 
 #include "expand/bases.hpp"
 #include "expand/poly.hpp"
+#include "expand/token_order.hpp"
 
 namespace tavrelo::fast {
 
@@ -184,6 +185,11 @@ private:
     std::string text_;
     std::vector<Keyed> keyed_;
     std::vector<Keyed> keyed_scratch_;
+    // Ordering by tokens instead of texts, for large results.
+    TokenOrder tokens_;
+    std::vector<int> most_by_rank_;
+    std::vector<std::uint64_t> records_;
+    std::vector<std::uint64_t> records_scratch_;
     void sort_keyed(std::size_t lo, std::size_t hi, std::size_t depth, std::string_view all);
 };
 

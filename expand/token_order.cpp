@@ -1,0 +1,166 @@
+#include "expand/token_order.hpp"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <charconv>
+#include <numeric>
+
+namespace tavrelo::fast {
+
+bool TokenOrder::prepare(const std::vector<std::string_view>& names, const std::vector<int>& most,
+                         std::size_t longest, std::size_t budget) {
+    // Classes of the byte that follows a factor: 0 for the end, then the names' first bytes.
+    std::fill(std::begin(follower_of_byte_), std::end(follower_of_byte_), 0);
+    std::vector<char> byte_of_follower{'\0'};
+    follower_of_rank_.resize(names.size());
+    for (std::size_t r = 0; r < names.size(); ++r) {
+        const auto b = static_cast<unsigned char>(names[r].front());
+        if (follower_of_byte_[b] == 0) {
+            follower_of_byte_[b] = static_cast<std::uint32_t>(byte_of_follower.size());
+            byte_of_follower.push_back(names[r].front());
+        }
+        follower_of_rank_[r] = follower_of_byte_[b];
+    }
+    followers_ = byte_of_follower.size();
+
+    const std::size_t limit = std::min(budget, kMaxTokens);
+    std::size_t total = 0;
+    first_token_.resize(names.size());
+    for (std::size_t r = 0; r < names.size(); ++r) {
+        first_token_[r] = static_cast<std::uint32_t>(total);
+        const auto exps = static_cast<std::size_t>(std::max(most[r], 0));
+        if (exps > limit / followers_) {
+            return false;
+        }
+        total += exps * followers_;
+        if (total > limit) {
+            return false;
+        }
+    }
+    bits_ = std::max(1U, static_cast<unsigned>(std::bit_width(total)));
+    per_word_ = 64 / bits_;
+    words_ = std::max<std::size_t>(1, (longest + per_word_ - 1) / per_word_);
+    longest_ = longest;
+    if (words_ > kMaxWords) {
+        return false;
+    }
+
+    // Every token's text, in id order: rank, then exponent, then the following byte.
+    text_.clear();
+    offset_.assign(1, 0);
+    std::vector<Piece> piece_of_token;
+    piece_of_token.reserve(total);
+    for (std::size_t r = 0; r < names.size(); ++r) {
+        for (int e = 1; e <= most[r]; ++e) {
+            for (const char next : byte_of_follower) {
+                text_ += names[r];
+                if (e != 1) {
+                    char digits[16];
+                    text_ += "^{";
+                    text_.append(digits, std::to_chars(digits, digits + sizeof digits, e).ptr);
+                    text_ += '}';
+                }
+                text_ += next;
+                offset_.push_back(static_cast<std::uint32_t>(text_.size()));
+                piece_of_token.emplace_back(static_cast<std::uint32_t>(r), e);
+            }
+        }
+    }
+    const std::string_view all = text_;
+    const auto text_of = [&](std::uint32_t id) {
+        return all.substr(offset_[id], offset_[id + 1] - offset_[id]);
+    };
+    by_text_.resize(total);
+    std::iota(by_text_.begin(), by_text_.end(), 0);
+    // The end mark is the byte 0, which compares below every other byte.
+    std::sort(by_text_.begin(), by_text_.end(),
+              [&](std::uint32_t a, std::uint32_t b) { return text_of(a) < text_of(b); });
+    rank_of_token_.resize(total);
+    piece_of_rank_.resize(total + 1);
+    for (std::size_t i = 0; i < total; ++i) {
+        rank_of_token_[by_text_[i]] = static_cast<std::uint32_t>(i + 1);
+        piece_of_rank_[i + 1] = piece_of_token[by_text_[i]];
+    }
+    return true;
+}
+
+void TokenOrder::key(const Piece* pieces, std::size_t count, std::uint64_t* out) const {
+    std::fill(out, out + words_, 0);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint32_t next = i + 1 < count ? follower_of_rank_[pieces[i + 1].first] : 0;
+        const std::size_t id = first_token_[pieces[i].first] +
+                               static_cast<std::size_t>(pieces[i].second - 1) * followers_ + next;
+        out[i / per_word_] |= std::uint64_t{rank_of_token_[id]}
+                              << (64 - bits_ * (i % per_word_ + 1));
+    }
+}
+
+namespace {
+
+// Least significant digit first, eight bits a pass, over the bits that tokens occupy; a pass
+// whose digit is the same for every record moves nothing and is skipped.
+template <std::size_t W>
+void radix_sort_descending(std::vector<std::uint64_t>& records,
+                           std::vector<std::uint64_t>& scratch, std::size_t per_word,
+                           std::size_t longest, unsigned bits) {
+    struct Record {
+        std::uint64_t word[W + 1];
+    };
+    static_assert(sizeof(Record) == 8 * (W + 1));
+    const std::size_t n = records.size() / (W + 1);
+    struct Digit {
+        std::size_t word;
+        unsigned shift;
+    };
+    std::array<Digit, W * 8> digits{};
+    std::size_t count = 0;
+    for (std::size_t w = W; w-- > 0;) {
+        const std::size_t tokens = std::min(per_word, longest - std::min(longest, w * per_word));
+        for (auto shift = static_cast<unsigned>(64 - tokens * bits); shift < 64; shift += 8) {
+            digits[count++] = Digit{w, shift};
+        }
+    }
+    std::array<std::array<std::uint32_t, 256>, W * 8> histogram{};
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint64_t* r = &records[i * (W + 1)];
+        for (std::size_t d = 0; d < count; ++d) {
+            ++histogram[d][(r[digits[d].word] >> digits[d].shift) & 0xFF];
+        }
+    }
+    scratch.resize(records.size());
+    for (std::size_t d = 0; d < count; ++d) {
+        const auto& h = histogram[d];
+        if (std::find(h.begin(), h.end(), n) != h.end()) {
+            continue;
+        }
+        std::array<std::size_t, 256> next{};
+        std::size_t at = 0;
+        for (std::size_t b = 256; b-- > 0;) {  // descending: the largest digit first
+            next[b] = at;
+            at += h[b];
+        }
+        const Digit digit = digits[d];
+        const auto* from = reinterpret_cast<const Record*>(records.data());
+        auto* to = reinterpret_cast<Record*>(scratch.data());
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::size_t b = (from[i].word[digit.word] >> digit.shift) & 0xFF;
+            to[next[b]++] = from[i];
+        }
+        records.swap(scratch);
+    }
+}
+
+}  // namespace
+
+void TokenOrder::sort_descending(std::vector<std::uint64_t>& records,
+                                 std::vector<std::uint64_t>& scratch) const {
+    static_assert(kMaxWords == 2);
+    if (words_ == 1) {
+        radix_sort_descending<1>(records, scratch, per_word_, longest_, bits_);
+    } else {
+        radix_sort_descending<2>(records, scratch, per_word_, longest_, bits_);
+    }
+}
+
+}  // namespace tavrelo::fast

@@ -1,0 +1,77 @@
+// Output order of monomials over plain variables (a letter, then digits) without writing their
+// key texts.
+//
+// Such a text is the run of the monomial's factors in descending name order, each its name and,
+// unless the exponent is 1, "^{e}". Cut it into tokens, each a factor's text followed by the
+// first byte of the next factor (or an end mark below every byte). No token is a proper prefix
+// of another: a name's digits stop at a letter, '^' or the end, and an exponent at '}'. So two
+// texts compare as their token sequences do, token by token in byte order, and a monomial's sort
+// key is the byte-order ranks of its tokens, a few bits each, packed from the top of the first
+// word down.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace tavrelo::fast {
+
+class TokenOrder {
+public:
+    static constexpr std::size_t kMaxWords = 2;
+    static constexpr std::size_t kMaxTokens = std::size_t{1} << 14;
+
+    using Piece = std::pair<std::uint32_t, int>;  // (rank of the name, exponent >= 1)
+
+    // Ranks the tokens of the names `names` (index: rank, in descending name order) with
+    // exponents from 1 to most[rank], for monomials of at most `longest` factors. False when
+    // that takes more than `budget` (or kMaxTokens) tokens, or more than kMaxWords words a key.
+    bool prepare(const std::vector<std::string_view>& names, const std::vector<int>& most,
+                 std::size_t longest, std::size_t budget);
+
+    [[nodiscard]] std::size_t words() const { return words_; }
+
+    // The key of the monomial whose `count` pieces stand in rank order, into out[0, words()).
+    void key(const Piece* pieces, std::size_t count, std::uint64_t* out) const;
+
+    // Calls f(rank, exp) for the pieces of `key` in order.
+    template <class F>
+    void for_each_piece(const std::uint64_t* key, F&& f) const {
+        for (std::size_t w = 0; w < words_; ++w) {
+            std::uint64_t word = key[w];
+            for (std::size_t t = 0; t < per_word_; ++t, word <<= bits_) {
+                const auto token = static_cast<std::uint32_t>(word >> (64 - bits_));
+                if (token == 0) {
+                    return;
+                }
+                const Piece& p = piece_of_rank_[token];
+                f(p.first, p.second);
+            }
+        }
+    }
+
+    // Puts `records` (each words() key words, then a payload word) in descending key order;
+    // keys are distinct. `scratch` is room of the same size.
+    void sort_descending(std::vector<std::uint64_t>& records,
+                         std::vector<std::uint64_t>& scratch) const;
+
+private:
+    unsigned bits_ = 1;         // per token
+    std::size_t per_word_ = 1;  // tokens a word
+    std::size_t words_ = 1;
+    std::size_t longest_ = 0;
+    std::size_t followers_ = 1;                  // classes of the byte after a factor: 0 the end
+    std::uint32_t follower_of_byte_[256] = {};  // first byte of a name -> its class
+    std::vector<std::uint32_t> follower_of_rank_;
+    std::vector<std::uint32_t> first_token_;     // by rank: id of (rank, exponent 1, end)
+    std::vector<std::uint32_t> rank_of_token_;   // by id: 1 + place in byte order
+    std::vector<Piece> piece_of_rank_;           // by token rank
+    std::string text_;                           // the tokens' texts, one after the other
+    std::vector<std::uint32_t> offset_;          // by id, one past the end: where each begins
+    std::vector<std::uint32_t> by_text_;
+};
+
+}  // namespace tavrelo::fast
