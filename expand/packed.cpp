@@ -47,7 +47,7 @@ bool PackedProducts::small() const {
         8 * (slots_.capacity() + left_words_.capacity() + right_words_.capacity()) +
         8 * (next_words_.capacity() + placed_.capacity()) + sizeof(Entry) * entries_.capacity() +
         sizeof(Keyed) * (keyed_.capacity() + keyed_scratch_.capacity()) + text_.capacity() +
-        8 * (records_.capacity() + records_scratch_.capacity());
+        tokens_.bytes();
     return bytes <= kKeep;
 }
 
@@ -946,24 +946,21 @@ void PackedProducts::build_packed(Bases& bases, const PackedValue& value, ExprPt
         }
         // Ranking the tokens costs about as much as ordering that many terms.
         if (tokens_.prepare(name_at_rank_, most_by_rank_, longest, count)) {
-            const std::size_t stride = tokens_.words() + 1;
-            records_.resize(count * stride);
-            for (std::size_t e = 0; e < count; ++e) {
-                pieces_of(e);
-                tokens_.key(pieces_.data(), pieces_.size(), &records_[e * stride]);
-                records_[e * stride + stride - 1] = e;
-            }
-            tokens_.sort_descending(records_, records_scratch_);
             sum.reset();
             TermBuilder builder(bases, count);
-            for (std::size_t i = 0; i < count; ++i) {
-                const std::uint64_t* record = &records_[i * stride];
-                tokens_.for_each_piece(record, [&](std::uint32_t rank, int exp) {
-                    builder.factor(handle_of_field_[order_[rank]], exp);
+            tokens_.order(
+                count,
+                [&](std::size_t e) -> const std::vector<std::pair<std::uint32_t, int>>& {
+                    pieces_of(e);
+                    return pieces_;
+                },
+                [&](std::uint32_t e, const std::uint64_t* key) {
+                    tokens_.for_each_piece(key, [&](std::uint32_t rank, int exp) {
+                        builder.factor(handle_of_field_[order_[rank]], exp);
+                    });
+                    ExprPtr t = builder.finish(value.coefs[e]);
+                    sum = sum ? make_node<Add>(std::move(sum), std::move(t)) : std::move(t);
                 });
-                ExprPtr t = builder.finish(value.coefs[record[stride - 1]]);
-                sum = sum ? make_node<Add>(std::move(sum), std::move(t)) : std::move(t);
-            }
             return;
         }
     }

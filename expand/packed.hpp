@@ -188,8 +188,6 @@ private:
     // Ordering by tokens instead of texts, for large results.
     TokenOrder tokens_;
     std::vector<int> most_by_rank_;
-    std::vector<std::uint64_t> records_;
-    std::vector<std::uint64_t> records_scratch_;
     void sort_keyed(std::size_t lo, std::size_t hi, std::size_t depth, std::string_view all);
 };
 

@@ -96,19 +96,12 @@ void TokenOrder::key(const Piece* pieces, std::size_t count, std::uint64_t* out)
     }
 }
 
-namespace {
-
 // Least significant digit first, eight bits a pass, over the bits that tokens occupy; a pass
 // whose digit is the same for every record moves nothing and is skipped.
 template <std::size_t W>
-void radix_sort_descending(std::vector<std::uint64_t>& records,
-                           std::vector<std::uint64_t>& scratch, std::size_t per_word,
-                           std::size_t longest, unsigned bits) {
-    struct Record {
-        std::uint64_t word[W + 1];
-    };
-    static_assert(sizeof(Record) == 8 * (W + 1));
-    const std::size_t n = records.size() / (W + 1);
+void TokenOrder::sort_descending(std::vector<Record<W>>& records,
+                                 std::vector<Record<W>>& scratch) const {
+    const std::size_t n = records.size();
     struct Digit {
         std::size_t word;
         unsigned shift;
@@ -116,19 +109,19 @@ void radix_sort_descending(std::vector<std::uint64_t>& records,
     std::array<Digit, W * 8> digits{};
     std::size_t count = 0;
     for (std::size_t w = W; w-- > 0;) {
-        const std::size_t tokens = std::min(per_word, longest - std::min(longest, w * per_word));
-        for (auto shift = static_cast<unsigned>(64 - tokens * bits); shift < 64; shift += 8) {
+        const std::size_t tokens =
+            std::min(per_word_, longest_ - std::min(longest_, w * per_word_));
+        for (auto shift = static_cast<unsigned>(64 - tokens * bits_); shift < 64; shift += 8) {
             digits[count++] = Digit{w, shift};
         }
     }
     std::array<std::array<std::uint32_t, 256>, W * 8> histogram{};
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::uint64_t* r = &records[i * (W + 1)];
+    for (const Record<W>& r : records) {
         for (std::size_t d = 0; d < count; ++d) {
             ++histogram[d][(r[digits[d].word] >> digits[d].shift) & 0xFF];
         }
     }
-    scratch.resize(records.size());
+    scratch.resize(n);
     for (std::size_t d = 0; d < count; ++d) {
         const auto& h = histogram[d];
         if (std::find(h.begin(), h.end(), n) != h.end()) {
@@ -141,26 +134,24 @@ void radix_sort_descending(std::vector<std::uint64_t>& records,
             at += h[b];
         }
         const Digit digit = digits[d];
-        const auto* from = reinterpret_cast<const Record*>(records.data());
-        auto* to = reinterpret_cast<Record*>(scratch.data());
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::size_t b = (from[i].word[digit.word] >> digit.shift) & 0xFF;
-            to[next[b]++] = from[i];
+        for (const Record<W>& r : records) {
+            scratch[next[(r[digit.word] >> digit.shift) & 0xFF]++] = r;
         }
         records.swap(scratch);
     }
 }
 
-}  // namespace
+template void TokenOrder::sort_descending<1>(std::vector<Record<1>>&,
+                                             std::vector<Record<1>>&) const;
+template void TokenOrder::sort_descending<2>(std::vector<Record<2>>&,
+                                             std::vector<Record<2>>&) const;
 
-void TokenOrder::sort_descending(std::vector<std::uint64_t>& records,
-                                 std::vector<std::uint64_t>& scratch) const {
-    static_assert(kMaxWords == 2);
-    if (words_ == 1) {
-        radix_sort_descending<1>(records, scratch, per_word_, longest_, bits_);
-    } else {
-        radix_sort_descending<2>(records, scratch, per_word_, longest_, bits_);
-    }
+std::size_t TokenOrder::bytes() const {
+    return text_.capacity() +
+           4 * (offset_.capacity() + by_text_.capacity() + rank_of_token_.capacity()) +
+           sizeof(Piece) * piece_of_rank_.capacity() +
+           sizeof(Record<1>) * (records1_.capacity() + scratch1_.capacity()) +
+           sizeof(Record<2>) * (records2_.capacity() + scratch2_.capacity());
 }
 
 }  // namespace tavrelo::fast

@@ -10,6 +10,7 @@
 // word down.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -32,10 +33,17 @@ public:
     bool prepare(const std::vector<std::string_view>& names, const std::vector<int>& most,
                  std::size_t longest, std::size_t budget);
 
-    [[nodiscard]] std::size_t words() const { return words_; }
-
-    // The key of the monomial whose `count` pieces stand in rank order, into out[0, words()).
-    void key(const Piece* pieces, std::size_t count, std::uint64_t* out) const;
+    // Calls visit(entry, key) for the entries 0..count-1 in descending key order; pieces_of(e)
+    // gives the pieces of entry e in rank order (a container of Piece), with at most `longest`
+    // of them. Keys must be distinct.
+    template <class PiecesOf, class Visit>
+    void order(std::size_t count, PiecesOf&& pieces_of, Visit&& visit) {
+        if (words_ == 1) {
+            order_in<1>(records1_, scratch1_, count, pieces_of, visit);
+        } else {
+            order_in<2>(records2_, scratch2_, count, pieces_of, visit);
+        }
+    }
 
     // Calls f(rank, exp) for the pieces of `key` in order.
     template <class F>
@@ -53,12 +61,35 @@ public:
         }
     }
 
-    // Puts `records` (each words() key words, then a payload word) in descending key order;
-    // keys are distinct. `scratch` is room of the same size.
-    void sort_descending(std::vector<std::uint64_t>& records,
-                         std::vector<std::uint64_t>& scratch) const;
+    // Bytes held for the next use.
+    [[nodiscard]] std::size_t bytes() const;
 
 private:
+    // Key words, then the entry.
+    template <std::size_t W>
+    using Record = std::array<std::uint64_t, W + 1>;
+
+    template <std::size_t W, class PiecesOf, class Visit>
+    void order_in(std::vector<Record<W>>& records, std::vector<Record<W>>& scratch,
+                  std::size_t count, PiecesOf& pieces_of, Visit& visit) {
+        records.resize(count);
+        for (std::size_t e = 0; e < count; ++e) {
+            const auto& pieces = pieces_of(e);
+            key(pieces.data(), pieces.size(), records[e].data());
+            records[e][W] = e;
+        }
+        sort_descending<W>(records, scratch);
+        for (const Record<W>& r : records) {
+            visit(static_cast<std::uint32_t>(r[W]), r.data());
+        }
+    }
+
+    // The key of the monomial whose `count` pieces stand in rank order, into out[0, words_).
+    void key(const Piece* pieces, std::size_t count, std::uint64_t* out) const;
+
+    template <std::size_t W>
+    void sort_descending(std::vector<Record<W>>& records, std::vector<Record<W>>& scratch) const;
+
     unsigned bits_ = 1;         // per token
     std::size_t per_word_ = 1;  // tokens a word
     std::size_t words_ = 1;
@@ -72,6 +103,10 @@ private:
     std::string text_;                           // the tokens' texts, one after the other
     std::vector<std::uint32_t> offset_;          // by id, one past the end: where each begins
     std::vector<std::uint32_t> by_text_;
+    std::vector<Record<1>> records1_;
+    std::vector<Record<1>> scratch1_;
+    std::vector<Record<2>> records2_;
+    std::vector<Record<2>> scratch2_;
 };
 
 }  // namespace tavrelo::fast
