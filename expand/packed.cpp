@@ -595,9 +595,13 @@ void PackedProducts::collect_pairs(const std::uint64_t* lw, const int* lc, std::
 
     entries_.clear();
     const std::size_t pairs = square ? left_count * (left_count + 1) / 2 : left_count * right_count;
-    // Sparse products keep most of their pairs; dense ones collect far fewer entries.
-    const std::size_t guess =
-        std::min<std::size_t>(pairs, std::max(4 * (left_count + right_count) + 16, pairs / 4));
+    // Sparse products keep most of their pairs; dense ones collect far fewer entries. Products
+    // of two different sums are more often sparse, and a table of kRoomyGuess entries costs
+    // less to clear than to grow twice.
+    constexpr std::size_t kRoomyGuess = std::size_t{1} << 16;
+    const std::size_t guess = std::min<std::size_t>(
+        pairs, std::max({4 * (left_count + right_count) + 16, pairs / 4,
+                         square ? std::size_t{0} : kRoomyGuess}));
     const std::size_t capacity = std::bit_ceil(std::max<std::size_t>(2 * guess, 2));
     slots_.assign(capacity * stride, kEmpty);  // free slots; their key words are never read
     mask_ = capacity - 1;

@@ -160,19 +160,30 @@ ExprPtr TermBuilder::finish(int coef) {
     pieces_.resize(matched_);
     products_.resize(matched_);
     const std::size_t factors = matched_;
+    const bool made = diverged_;
     matched_ = 0;
     diverged_ = false;
     if (coef == 0 || factors == 0) {
         return integer(coef);
     }
-    const ExprPtr& product = products_.back();
+    // A product made for this term goes to the term itself: in output order no later term
+    // extends it (its text would sort before this one), so the table keeps only the leading
+    // products before it, and no reference count is raised and dropped for it.
+    ExprPtr product;
+    if (made) {
+        product = std::move(products_.back());
+        products_.pop_back();
+        pieces_.pop_back();
+    } else {
+        product = products_.back();
+    }
     if (coef == 1) {
         return product;
     }
     if (coef == -1) {
-        return make_node<Neg>(product);
+        return make_node<Neg>(std::move(product));
     }
-    return make_node<Mul>(integer(coef), product);
+    return make_node<Mul>(integer(coef), std::move(product));
 }
 
 }  // namespace tavrelo::fast
