@@ -598,11 +598,11 @@ void PackedProducts::collect_pairs(const std::uint64_t* lw, const int* lc, std::
     // Sparse products keep most of their pairs; dense ones collect far fewer entries. Products
     // of two different sums are more often sparse, and a table of kRoomyGuess entries costs
     // less to clear than to grow twice.
-    constexpr std::size_t kRoomyGuess = std::size_t{1} << 16;
+    constexpr std::size_t kRoomyGuess = std::size_t{1} << 15;
     const std::size_t guess = std::min<std::size_t>(
         pairs, std::max({4 * (left_count + right_count) + 16, pairs / 4,
                          square ? std::size_t{0} : kRoomyGuess}));
-    const std::size_t capacity = std::bit_ceil(std::max<std::size_t>(2 * guess, 2));
+    const std::size_t capacity = std::bit_ceil(std::max<std::size_t>(4 * guess / 3, 2));
     slots_.assign(capacity * stride, kEmpty);  // free slots; their key words are never read
     mask_ = capacity - 1;
     auto shift = static_cast<unsigned>(64 - std::countr_zero(capacity));
@@ -637,7 +637,7 @@ void PackedProducts::collect_pairs(const std::uint64_t* lw, const int* lc, std::
                     s[W] = entries_.size();
                     entries_.push_back(Entry{product, static_cast<std::uint32_t>(i),
                                              static_cast<std::uint32_t>(j)});
-                    if (2 * entries_.size() > mask_ + 1) {
+                    if (4 * entries_.size() > 3 * (mask_ + 1)) {
                         grow<W>();
                         shift = static_cast<unsigned>(64 - std::countr_zero(mask_ + 1));
                     }
@@ -931,8 +931,9 @@ void PackedProducts::build_packed(Bases& bases, const PackedValue& value, ExprPt
     };
     const std::size_t count = value.coefs.size();
     if (count >= kTokensFrom) {
-        std::size_t longest = 0;
-        for (std::size_t e = 0; e < count; ++e) {
+        // Most factors a term has: all fields when they are few, else counted.
+        std::size_t longest = fields <= kFewFields ? fields : 0;
+        for (std::size_t e = 0; e < count && longest < fields; ++e) {
             const std::uint64_t* key = &value.keys[e * value.words];
             std::size_t live = 0;
             for (std::size_t w = 0; w < value.words; ++w) {
@@ -958,7 +959,8 @@ void PackedProducts::build_packed(Bases& bases, const PackedValue& value, ExprPt
                     pieces_of(e);
                     return pieces_;
                 },
-                [&](std::uint32_t e, const std::uint64_t* key) {
+                [&](std::uint32_t e, const std::uint64_t* key, const std::uint64_t* next) {
+                    builder.keep_next(next != nullptr ? tokens_.shared_pieces(key, next) : 0);
                     tokens_.for_each_piece(key, [&](std::uint32_t rank, int exp) {
                         builder.factor(handle_of_field_[order_[rank]], exp);
                     });

@@ -122,7 +122,8 @@ void TermBuilder::factor(std::uint32_t handle, int exp) {
         return;
     }
     const Piece p{handle, exp};
-    if (!diverged_ && matched_ < pieces_.size() && pieces_[matched_] == p) {
+    // A leading product given away (see keep_next) cannot be shared any more.
+    if (!diverged_ && matched_ < pieces_.size() && pieces_[matched_] == p && products_[matched_]) {
         ++matched_;
         return;
     }
@@ -133,7 +134,11 @@ void TermBuilder::factor(std::uint32_t handle, int exp) {
     }
     const ExprPtr& piece = piece_node(p);
     if (matched_ > 0) {
-        products_.push_back(make_node<Mul>(products_.back(), piece));
+        // The next term needs the product so far only if it shares these pieces; else the
+        // new product takes it over, without raising its reference count and dropping it later.
+        ExprPtr& so_far = products_.back();
+        ExprPtr left = matched_ <= keep_ ? so_far : std::move(so_far);
+        products_.push_back(make_node<Mul>(std::move(left), piece));
     } else {
         products_.push_back(piece);
     }
@@ -161,16 +166,17 @@ ExprPtr TermBuilder::finish(int coef) {
     products_.resize(matched_);
     const std::size_t factors = matched_;
     const bool made = diverged_;
+    const std::size_t keep = std::exchange(keep_, kKeepAll);
     matched_ = 0;
     diverged_ = false;
     if (coef == 0 || factors == 0) {
         return integer(coef);
     }
-    // A product made for this term goes to the term itself: in output order no later term
-    // extends it (its text would sort before this one), so the table keeps only the leading
-    // products before it, and no reference count is raised and dropped for it.
+    // Without a hint, a product made for this term goes to the term itself: in output order no
+    // later term extends it (its text would sort before this one), so the table keeps only the
+    // leading products before it, and no reference count is raised and dropped for it.
     ExprPtr product;
-    if (made) {
+    if (keep == kKeepAll ? made : factors > keep) {
         product = std::move(products_.back());
         products_.pop_back();
         pieces_.pop_back();

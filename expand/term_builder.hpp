@@ -38,6 +38,11 @@ public:
     // front (-1 as a negation, 1 left out; a term without factors is the coefficient alone).
     [[nodiscard]] ExprPtr finish(int coef);
 
+    // A hint for the term being built: the next term shares its first `pieces` factors, so
+    // only the leading products of those are kept for it. Sharing never depends on the hint
+    // being right; a wrong one only costs nodes.
+    void keep_next(std::size_t pieces) { keep_ = pieces; }
+
     // The Int node of `value`, valid until the next call on this builder.
     [[nodiscard]] const ExprPtr& integer(int value);
 
@@ -61,6 +66,8 @@ private:
     std::vector<ExprPtr> products_;
     std::size_t matched_ = 0;  // leading pieces of the current term known so far
     bool diverged_ = false;    // the current term has left the previous one's pieces
+    static constexpr std::size_t kKeepAll = ~std::size_t{0};
+    std::size_t keep_ = kKeepAll;  // see keep_next
 
     // The node stored under `key` (a handle and exponent, or an integer), empty when new, in
     // an open-addressing table (short expansions cannot afford an allocation per entry). The

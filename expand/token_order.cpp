@@ -96,7 +96,29 @@ void TokenOrder::key(const Piece* pieces, std::size_t count, std::uint64_t* out)
     }
 }
 
-// Least significant digit first, eight bits a pass, over the bits that tokens occupy; a pass
+std::size_t TokenOrder::shared_pieces(const std::uint64_t* a, const std::uint64_t* b) const {
+    std::size_t shared = 0;
+    for (std::size_t w = 0; w < words_; ++w) {
+        std::uint64_t x = a[w];
+        std::uint64_t y = b[w];
+        for (std::size_t t = 0; t < per_word_; ++t, x <<= bits_, y <<= bits_) {
+            const auto s = static_cast<std::uint32_t>(x >> (64 - bits_));
+            const auto u = static_cast<std::uint32_t>(y >> (64 - bits_));
+            if (s != u) {
+                // Equal pieces may differ in the byte that follows them: then the next differ.
+                return s != 0 && u != 0 && piece_of_rank_[s] == piece_of_rank_[u] ? shared + 1
+                                                                                  : shared;
+            }
+            if (s == 0) {
+                return shared;
+            }
+            ++shared;
+        }
+    }
+    return shared;
+}
+
+// Least significant digit first, kDigitBits a pass, over the bits that tokens occupy; a pass
 // whose digit is the same for every record moves nothing and is skipped.
 template <std::size_t W>
 void TokenOrder::sort_descending(std::vector<Record<W>>& records,
@@ -106,19 +128,23 @@ void TokenOrder::sort_descending(std::vector<Record<W>>& records,
         std::size_t word;
         unsigned shift;
     };
-    std::array<Digit, W * 8> digits{};
+    constexpr unsigned kDigitBits = 11;
+    constexpr std::size_t kBuckets = std::size_t{1} << kDigitBits;
+    constexpr std::size_t kMaxDigits = (64 * W + kDigitBits - 1) / kDigitBits;
+    std::array<Digit, kMaxDigits> digits{};
     std::size_t count = 0;
     for (std::size_t w = W; w-- > 0;) {
         const std::size_t tokens =
             std::min(per_word_, longest_ - std::min(longest_, w * per_word_));
-        for (auto shift = static_cast<unsigned>(64 - tokens * bits_); shift < 64; shift += 8) {
+        for (auto shift = static_cast<unsigned>(64 - tokens * bits_); shift < 64;
+             shift += kDigitBits) {
             digits[count++] = Digit{w, shift};
         }
     }
-    std::array<std::array<std::uint32_t, 256>, W * 8> histogram{};
+    std::vector<std::array<std::uint32_t, kBuckets>> histogram(count);
     for (const Record<W>& r : records) {
         for (std::size_t d = 0; d < count; ++d) {
-            ++histogram[d][(r[digits[d].word] >> digits[d].shift) & 0xFF];
+            ++histogram[d][(r[digits[d].word] >> digits[d].shift) & (kBuckets - 1)];
         }
     }
     scratch.resize(n);
@@ -127,15 +153,15 @@ void TokenOrder::sort_descending(std::vector<Record<W>>& records,
         if (std::find(h.begin(), h.end(), n) != h.end()) {
             continue;
         }
-        std::array<std::size_t, 256> next{};
-        std::size_t at = 0;
-        for (std::size_t b = 256; b-- > 0;) {  // descending: the largest digit first
+        std::array<std::uint32_t, kBuckets> next;
+        std::uint32_t at = 0;
+        for (std::size_t b = kBuckets; b-- > 0;) {  // descending: the largest digit first
             next[b] = at;
             at += h[b];
         }
         const Digit digit = digits[d];
         for (const Record<W>& r : records) {
-            scratch[next[(r[digit.word] >> digit.shift) & 0xFF]++] = r;
+            scratch[next[(r[digit.word] >> digit.shift) & (kBuckets - 1)]++] = r;
         }
         records.swap(scratch);
     }

@@ -33,7 +33,8 @@ public:
     bool prepare(const std::vector<std::string_view>& names, const std::vector<int>& most,
                  std::size_t longest, std::size_t budget);
 
-    // Calls visit(entry, key) for the entries 0..count-1 in descending key order; pieces_of(e)
+    // Calls visit(entry, key, next key or null) for the entries 0..count-1 in descending key
+    // order; pieces_of(e)
     // gives the pieces of entry e in rank order (a container of Piece), with at most `longest`
     // of them. Keys must be distinct.
     template <class PiecesOf, class Visit>
@@ -61,6 +62,9 @@ public:
         }
     }
 
+    // How many leading pieces two keys have in common.
+    [[nodiscard]] std::size_t shared_pieces(const std::uint64_t* a, const std::uint64_t* b) const;
+
     // Bytes held for the next use.
     [[nodiscard]] std::size_t bytes() const;
 
@@ -79,8 +83,9 @@ private:
             records[e][W] = e;
         }
         sort_descending<W>(records, scratch);
-        for (const Record<W>& r : records) {
-            visit(static_cast<std::uint32_t>(r[W]), r.data());
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint64_t* next = i + 1 < count ? records[i + 1].data() : nullptr;
+            visit(static_cast<std::uint32_t>(records[i][W]), records[i].data(), next);
         }
     }
 
