@@ -17,8 +17,6 @@ namespace {
 constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
 constexpr std::uint32_t kNone = 0xFFFFFFFFu;
 constexpr std::size_t kFetchAhead = 8;
-// Results from this many terms on are ordered by tokens rather than by their texts.
-constexpr std::size_t kTokensFrom = 256;
 
 bool letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool digit(char c) { return c >= '0' && c <= '9'; }
@@ -930,7 +928,7 @@ void PackedProducts::build_packed(Bases& bases, const PackedValue& value, ExprPt
         }
     };
     const std::size_t count = value.coefs.size();
-    if (count >= kTokensFrom) {
+    if (count >= token_order_threshold()) {
         // Most factors a term has: all fields when they are few, else counted.
         std::size_t longest = fields <= kFewFields ? fields : 0;
         for (std::size_t e = 0; e < count && longest < fields; ++e) {

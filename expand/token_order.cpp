@@ -2,11 +2,25 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <charconv>
 #include <numeric>
 
 namespace tavrelo::fast {
+namespace {
+
+// Below this, ranking the tokens costs more than writing the texts.
+constexpr std::size_t kDefaultThreshold = 256;
+std::atomic<std::size_t> threshold{kDefaultThreshold};
+
+}  // namespace
+
+std::size_t token_order_threshold() noexcept { return threshold.load(std::memory_order_relaxed); }
+
+void set_token_order_threshold(std::size_t terms) noexcept {
+    threshold.store(terms == 0 ? kDefaultThreshold : terms, std::memory_order_relaxed);
+}
 
 bool TokenOrder::prepare(const std::vector<std::string_view>& names, const std::vector<int>& most,
                          std::size_t longest, std::size_t budget) {

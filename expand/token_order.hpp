@@ -20,6 +20,11 @@
 
 namespace tavrelo::fast {
 
+// Results of at least this many terms are ordered by tokens, smaller ones by their texts; tests
+// lower it to run the token order on small results (0 restores the default).
+[[nodiscard]] std::size_t token_order_threshold() noexcept;
+void set_token_order_threshold(std::size_t terms) noexcept;
+
 class TokenOrder {
 public:
     static constexpr std::size_t kMaxWords = 2;
