@@ -947,8 +947,7 @@ void PackedProducts::build_packed(Bases& bases, const PackedValue& value, ExprPt
         for (std::size_t r = 0; r < fields; ++r) {
             most_by_rank_[r] = value.most[order_[r]];
         }
-        // Ranking the tokens costs about as much as ordering that many terms.
-        if (tokens_.prepare(name_at_rank_, most_by_rank_, longest, count)) {
+        if (tokens_.prepare(name_at_rank_, most_by_rank_, longest, token_budget(count))) {
             sum.reset();
             TermBuilder builder(bases, count);
             tokens_.order(

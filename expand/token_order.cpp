@@ -22,6 +22,10 @@ void set_token_order_threshold(std::size_t terms) noexcept {
     threshold.store(terms == 0 ? kDefaultThreshold : terms, std::memory_order_relaxed);
 }
 
+std::size_t token_budget(std::size_t terms) noexcept {
+    return token_order_threshold() < kDefaultThreshold ? TokenOrder::kMaxTokens : terms;
+}
+
 bool TokenOrder::prepare(const std::vector<std::string_view>& names, const std::vector<int>& most,
                          std::size_t longest, std::size_t budget) {
     // Classes of the byte that follows a factor: 0 for the end, then the names' first bytes.
