@@ -105,12 +105,18 @@ bool TokenOrder::prepare(const std::vector<std::string_view>& names, const std::
 
 void TokenOrder::key(const Piece* pieces, std::size_t count, std::uint64_t* out) const {
     std::fill(out, out + words_, 0);
+    std::uint64_t* word = out;
+    unsigned shift = 64;
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint32_t next = i + 1 < count ? follower_of_rank_[pieces[i + 1].first] : 0;
         const std::size_t id = first_token_[pieces[i].first] +
                                static_cast<std::size_t>(pieces[i].second - 1) * followers_ + next;
-        out[i / per_word_] |= std::uint64_t{rank_of_token_[id]}
-                              << (64 - bits_ * (i % per_word_ + 1));
+        if (shift < bits_) {  // the word is full
+            ++word;
+            shift = 64;
+        }
+        shift -= bits_;
+        *word |= std::uint64_t{rank_of_token_[id]} << shift;
     }
 }
 
