@@ -62,7 +62,7 @@ ExprPtr rebuild_function(const Expr& s, ExprPtr operand) {
     }
 }
 
-// One set of packed-product tables per thread, lent to one engine at a time, so that short
+// One set of packed-product tables per thread, lent to one engine at a time, so that later
 // expansions do not pay for fresh tables; an engine made while it is lent gets its own.
 thread_local std::unique_ptr<PackedProducts> spare_packed;
 
