@@ -952,11 +952,20 @@ void PackedProducts::build_packed(Bases& bases, const PackedValue& value, ExprPt
         if (tokens_.prepare(name_at_rank_, most_by_rank_, longest, token_budget(count))) {
             sum.reset();
             TermBuilder builder(bases, count);
+            const bool one_word = tokens_.words() == 1 && value.words == 1 &&
+                                  fields <= TokenOrder::kMaxRanksInOneWord;
             tokens_.order(
                 count,
-                [&](std::size_t e) -> const std::vector<std::pair<std::uint32_t, int>>& {
+                [&](std::size_t e, std::uint64_t* out) {
+                    if (one_word) {
+                        const std::uint64_t key = value.keys[e];
+                        out[0] = tokens_.one_word_key(fields, [&](std::size_t r) {
+                            return static_cast<int>((key >> at[r].second) & mask);
+                        });
+                        return;
+                    }
                     pieces_of(e);
-                    return pieces_;
+                    tokens_.key(pieces_.data(), pieces_.size(), out);
                 },
                 [&](std::uint32_t e, const std::uint64_t* key, const std::uint64_t* next) {
                     builder.keep_next(next != nullptr ? tokens_.shared_pieces(key, next) : 0);

@@ -94,7 +94,7 @@ bool TokenOrder::prepare(const std::vector<std::string_view>& names, const std::
     // The end mark is the byte 0, which compares below every other byte.
     std::sort(by_text_.begin(), by_text_.end(),
               [&](std::uint32_t a, std::uint32_t b) { return text_of(a) < text_of(b); });
-    rank_of_token_.resize(total);
+    rank_of_token_.assign(total + followers_, 0);  // room past the end: see one_word_key
     piece_of_rank_.resize(total + 1);
     for (std::size_t i = 0; i < total; ++i) {
         rank_of_token_[by_text_[i]] = static_cast<std::uint32_t>(i + 1);

@@ -10,6 +10,7 @@
 // word down.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -41,18 +42,49 @@ public:
     bool prepare(const std::vector<std::string_view>& names, const std::vector<int>& most,
                  std::size_t longest, std::size_t budget);
 
+    [[nodiscard]] std::size_t words() const { return words_; }
+
     // Calls visit(entry, key, next key or null) for the entries 0..count-1 in descending key
-    // order; pieces_of(e)
-    // gives the pieces of entry e in rank order (a container of Piece), with at most `longest`
-    // of them. Keys must be distinct.
-    template <class PiecesOf, class Visit>
-    void order(std::size_t count, PiecesOf&& pieces_of, Visit&& visit) {
+    // order; key_of(e, out) writes the key of entry e into out[0, words()) (see `key`). Keys
+    // must be distinct.
+    template <class KeyOf, class Visit>
+    void order(std::size_t count, KeyOf&& key_of, Visit&& visit) {
         if (words_ == 1) {
-            order_in<1>(records1_, scratch1_, count, pieces_of, visit);
+            order_in<1>(records1_, scratch1_, count, key_of, visit);
         } else {
-            order_in<2>(records2_, scratch2_, count, pieces_of, visit);
+            order_in<2>(records2_, scratch2_, count, key_of, visit);
         }
     }
+
+    // The key of the monomial whose `count` pieces (at most `longest`) stand in rank order,
+    // into out[0, words()).
+    void key(const Piece* pieces, std::size_t count, std::uint64_t* out) const;
+
+    // The same for a one-word key, from exp_of(rank) for every rank below `ranks` (0: absent),
+    // without a branch on each rank.
+    template <class ExpOf>
+    [[nodiscard]] std::uint64_t one_word_key(std::size_t ranks, ExpOf&& exp_of) const {
+        static_assert(kMaxRanksInOneWord <= 64);
+        std::uint32_t tokens[kMaxRanksInOneWord];
+        std::uint32_t next = 0;  // class of the byte after the factor: 0 for the end
+        for (std::size_t r = ranks; r-- > 0;) {
+            const int e = exp_of(r);
+            // An absent rank reads some token and drops it; the table has room past the end.
+            const std::size_t id = first_token_[r] +
+                                   static_cast<std::size_t>(std::max(e, 1) - 1) * followers_ +
+                                   next;
+            tokens[r] = e != 0 ? rank_of_token_[id] : 0;
+            next = e != 0 ? follower_of_rank_[r] : next;
+        }
+        std::uint64_t key = 0;
+        unsigned shift = 64;
+        for (std::size_t r = 0; r < ranks; ++r) {
+            shift -= tokens[r] != 0 ? bits_ : 0;
+            key |= std::uint64_t{tokens[r]} << (shift & 63);
+        }
+        return key;
+    }
+    static constexpr std::size_t kMaxRanksInOneWord = 16;
 
     // Calls f(rank, exp) for the pieces of `key` in order.
     template <class F>
@@ -81,13 +113,12 @@ private:
     template <std::size_t W>
     using Record = std::array<std::uint64_t, W + 1>;
 
-    template <std::size_t W, class PiecesOf, class Visit>
+    template <std::size_t W, class KeyOf, class Visit>
     void order_in(std::vector<Record<W>>& records, std::vector<Record<W>>& scratch,
-                  std::size_t count, PiecesOf& pieces_of, Visit& visit) {
+                  std::size_t count, KeyOf& key_of, Visit& visit) {
         records.resize(count);
         for (std::size_t e = 0; e < count; ++e) {
-            const auto& pieces = pieces_of(e);
-            key(pieces.data(), pieces.size(), records[e].data());
+            key_of(e, records[e].data());
             records[e][W] = e;
         }
         sort_descending<W>(records, scratch);
@@ -96,9 +127,6 @@ private:
             visit(static_cast<std::uint32_t>(records[i][W]), records[i].data(), next);
         }
     }
-
-    // The key of the monomial whose `count` pieces stand in rank order, into out[0, words_).
-    void key(const Piece* pieces, std::size_t count, std::uint64_t* out) const;
 
     template <std::size_t W>
     void sort_descending(std::vector<Record<W>>& records, std::vector<Record<W>>& scratch) const;
