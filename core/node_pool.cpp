@@ -1,6 +1,7 @@
 #include "node_pool.hpp"
 
 #include <pthread.h>
+#include <sys/mman.h>
 
 #include <array>
 #include <atomic>
@@ -22,17 +23,57 @@ constexpr std::size_t kThreadCap = 4 * kBatch;  // a thread keeps at most this m
 
 std::atomic<std::size_t> reserved_bytes{0};
 
-// Slabs start on a cache line, so that a 64-byte node never straddles two lines.
-struct alignas(64) CacheLine {
-    std::byte bytes[64];
+// Blocks are cut from arenas of 2 MiB, each on a 2 MiB boundary, which the system may back
+// with one large page: a result of a million nodes then spans a few pages instead of thousands,
+// and walking it misses the address translation cache far less often.
+constexpr std::size_t kArenaBytes = std::size_t{2} << 20;
+struct alignas(kArenaBytes) Arena {
+    std::byte bytes[kArenaBytes];
 };
+
+class ArenaCutter {
+public:
+    constexpr ArenaCutter() = default;
+
+    // `bytes` (a multiple of 64, at most an arena) of fresh memory on a 64-byte boundary.
+    std::byte* cut(std::size_t bytes) {
+        const std::lock_guard guard(lock_);
+        if (left_ < bytes) {
+            next_ = std::allocator<Arena>{}.allocate(1)->bytes;
+#ifdef MADV_HUGEPAGE
+            // Only advice: without large pages the arena works the same.
+            static_cast<void>(madvise(next_, kArenaBytes, MADV_HUGEPAGE));
+#endif
+            left_ = kArenaBytes;
+            reserved_bytes.fetch_add(kArenaBytes, std::memory_order_relaxed);
+        }
+        std::byte* const out = next_;
+        next_ += bytes;
+        left_ -= bytes;
+        return out;
+    }
+
+    void lock_for_fork() { lock_.lock(); }
+    void unlock_after_fork() { lock_.unlock(); }
+
+private:
+    std::mutex lock_;
+    std::byte* next_ = nullptr;
+    std::size_t left_ = 0;
+};
+
+union NeverDestroyedCutter {
+    ArenaCutter cutter;
+    constexpr NeverDestroyedCutter() : cutter() {}
+    ~NeverDestroyedCutter() {}  // NOLINT: deliberately leaves the arenas alive
+};
+constinit NeverDestroyedCutter cutter_storage;
 
 // A fresh run of `count` blocks of the class, linked in address order.
 FreeBlock* carve(std::size_t size_class, std::size_t count) {
     const std::size_t block = pool_block_bytes(size_class);
-    const std::size_t lines = (block * count + sizeof(CacheLine) - 1) / sizeof(CacheLine);
-    auto* const slab = reinterpret_cast<std::byte*>(std::allocator<CacheLine>{}.allocate(lines));
-    reserved_bytes.fetch_add(lines * sizeof(CacheLine), std::memory_order_relaxed);
+    const std::size_t bytes = (block * count + 63) / 64 * 64;
+    std::byte* const slab = cutter_storage.cutter.cut(bytes);
     for (std::size_t i = 0; i < count; ++i) {
         auto* const b = reinterpret_cast<FreeBlock*>(slab + i * block);
         b->next = (i + 1 < count) ? reinterpret_cast<FreeBlock*>(slab + (i + 1) * block) : nullptr;
@@ -146,9 +187,20 @@ constinit NeverDestroyed shared_storage;
 
 SharedPool& shared() noexcept { return shared_storage.pool; }
 
-[[maybe_unused]] const int fork_handlers =
-    pthread_atfork([] { shared().lock_for_fork(); }, [] { shared().unlock_after_fork(); },
-                   [] { shared().unlock_after_fork(); });
+// The pool's lock is taken before the cutter's everywhere (the pool carves under its lock).
+[[maybe_unused]] const int fork_handlers = pthread_atfork(
+    [] {
+        shared().lock_for_fork();
+        cutter_storage.cutter.lock_for_fork();
+    },
+    [] {
+        cutter_storage.cutter.unlock_after_fork();
+        shared().unlock_after_fork();
+    },
+    [] {
+        cutter_storage.cutter.unlock_after_fork();
+        shared().unlock_after_fork();
+    });
 
 enum class CacheState : unsigned char { unused, live, retired };
 
