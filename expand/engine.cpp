@@ -81,7 +81,11 @@ Engine::~Engine() {
 
 ExprPtr Engine::expand(const ExprPtr& simplified) {
     const PolyRef result = eval(simplified);
-    return tree(*result);
+    ExprPtr tree_of_result = tree(*result);
+    if (result->packed) {
+        packed_->recycle(std::move(*result->packed));
+    }
+    return tree_of_result;
 }
 
 // Children before parents, left before right, with an explicit stack: depth costs heap only.

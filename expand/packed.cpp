@@ -45,7 +45,8 @@ bool PackedProducts::small() const {
     constexpr std::size_t kKeep = std::size_t{64} << 20;  // bytes
     const std::size_t bytes =
         8 * (slots_.capacity() + left_words_.capacity() + right_words_.capacity()) +
-        8 * (next_words_.capacity() + placed_.capacity()) + sizeof(Entry) * entries_.capacity() +
+        8 * (next_words_.capacity() + placed_.capacity() + spare_keys_.capacity()) +
+        4 * spare_coefs_.capacity() + sizeof(Entry) * entries_.capacity() +
         sizeof(Keyed) * (keyed_.capacity() + keyed_scratch_.capacity()) + text_.capacity() +
         tokens_.bytes();
     return bytes <= kKeep;
@@ -262,11 +263,30 @@ const std::uint64_t* PackedProducts::repack(const PackedValue& value,
     return words.data();
 }
 
+void PackedProducts::reuse_spare(std::vector<std::uint64_t>& keys, std::vector<int>& coefs) {
+    if (keys.capacity() == 0) {
+        keys.swap(spare_keys_);
+    }
+    if (coefs.capacity() == 0) {
+        coefs.swap(spare_coefs_);
+    }
+}
+
+void PackedProducts::recycle(PackedValue&& value) {
+    if (value.keys.capacity() > spare_keys_.capacity()) {
+        spare_keys_ = std::move(value.keys);
+    }
+    if (value.coefs.capacity() > spare_coefs_.capacity()) {
+        spare_coefs_ = std::move(value.coefs);
+    }
+}
+
 // Every pair in first-operand-major order as an entry of its own, products checked as the
 // collection checks them.
 void PackedProducts::all_pairs(const std::uint64_t* lw, const int* lc, std::size_t left_count,
                                const std::uint64_t* rw, const int* rc, std::size_t right_count,
-                               std::vector<std::uint64_t>& keys, std::vector<int>& coefs) const {
+                               std::vector<std::uint64_t>& keys, std::vector<int>& coefs) {
+    reuse_spare(keys, coefs);
     keys.clear();
     coefs.clear();
     keys.reserve(left_count * right_count * words_);
@@ -294,7 +314,8 @@ void PackedProducts::all_pairs(const std::uint64_t* lw, const int* lc, std::size
 
 // The surviving entries of the last pair collection, sums checked, as packed keys.
 void PackedProducts::compact(const std::uint64_t* lw, const std::uint64_t* rw,
-                             std::vector<std::uint64_t>& keys, std::vector<int>& coefs) const {
+                             std::vector<std::uint64_t>& keys, std::vector<int>& coefs) {
+    reuse_spare(keys, coefs);
     keys.clear();
     coefs.clear();
     keys.reserve(entries_.size() * words_);

@@ -86,6 +86,10 @@ public:
     // The sum tree of a packed value in output order, written without unpacking it.
     void build_packed(Bases& bases, const PackedValue& value, ExprPtr& sum);
 
+    // Takes the room of a value no longer needed, for the next product's entries: large ones
+    // would otherwise be paged in afresh on every expansion.
+    void recycle(PackedValue&& value);
+
 private:
     void next_session();
     bool plain(Bases& bases, std::uint32_t handle) {
@@ -109,9 +113,13 @@ private:
     const std::uint64_t* repack(const PackedValue& value, std::vector<std::uint64_t>& words);
     void all_pairs(const std::uint64_t* lw, const int* lc, std::size_t left_count,
                    const std::uint64_t* rw, const int* rc, std::size_t right_count,
-                   std::vector<std::uint64_t>& keys, std::vector<int>& coefs) const;
+                   std::vector<std::uint64_t>& keys, std::vector<int>& coefs);
     void compact(const std::uint64_t* lw, const std::uint64_t* rw, std::vector<std::uint64_t>& keys,
-                 std::vector<int>& coefs) const;
+                 std::vector<int>& coefs);
+    // Empty outputs take the room of a value given back by `recycle`.
+    void reuse_spare(std::vector<std::uint64_t>& keys, std::vector<int>& coefs);
+    std::vector<std::uint64_t> spare_keys_;
+    std::vector<int> spare_coefs_;
     void fill(Bases& bases, PackedValue& out, const std::vector<int>& most) const;
 
     template <std::size_t W>

@@ -146,13 +146,12 @@ std::size_t TokenOrder::shared_pieces(const std::uint64_t* a, const std::uint64_
 // whose digit is the same for every record moves nothing and is skipped.
 template <std::size_t W>
 void TokenOrder::sort_descending(std::vector<Record<W>>& records,
-                                 std::vector<Record<W>>& scratch) const {
+                                 std::vector<Record<W>>& scratch) {
     const std::size_t n = records.size();
     struct Digit {
         std::size_t word;
         unsigned shift;
     };
-    constexpr unsigned kDigitBits = 11;
     constexpr std::size_t kBuckets = std::size_t{1} << kDigitBits;
     constexpr std::size_t kMaxDigits = (64 * W + kDigitBits - 1) / kDigitBits;
     std::array<Digit, kMaxDigits> digits{};
@@ -165,7 +164,9 @@ void TokenOrder::sort_descending(std::vector<Record<W>>& records,
             digits[count++] = Digit{w, shift};
         }
     }
-    std::vector<std::array<std::uint32_t, kBuckets>> histogram(count);
+    static_assert(sizeof(Histogram) == sizeof(std::uint32_t) * kBuckets);
+    std::vector<Histogram>& histogram = histogram_;
+    histogram.assign(count, {});
     for (const Record<W>& r : records) {
         for (std::size_t d = 0; d < count; ++d) {
             ++histogram[d][(r[digits[d].word] >> digits[d].shift) & (kBuckets - 1)];
@@ -191,17 +192,16 @@ void TokenOrder::sort_descending(std::vector<Record<W>>& records,
     }
 }
 
-template void TokenOrder::sort_descending<1>(std::vector<Record<1>>&,
-                                             std::vector<Record<1>>&) const;
-template void TokenOrder::sort_descending<2>(std::vector<Record<2>>&,
-                                             std::vector<Record<2>>&) const;
+template void TokenOrder::sort_descending<1>(std::vector<Record<1>>&, std::vector<Record<1>>&);
+template void TokenOrder::sort_descending<2>(std::vector<Record<2>>&, std::vector<Record<2>>&);
 
 std::size_t TokenOrder::bytes() const {
     return text_.capacity() +
            4 * (offset_.capacity() + by_text_.capacity() + rank_of_token_.capacity()) +
            sizeof(Piece) * piece_of_rank_.capacity() +
            sizeof(Record<1>) * (records1_.capacity() + scratch1_.capacity()) +
-           sizeof(Record<2>) * (records2_.capacity() + scratch2_.capacity());
+           sizeof(Record<2>) * (records2_.capacity() + scratch2_.capacity()) +
+           sizeof(Histogram) * histogram_.capacity();
 }
 
 }  // namespace tavrelo::fast
