@@ -973,6 +973,7 @@ void PackedProducts::build_packed(Bases& bases, const PackedValue& value, ExprPt
         if (tokens_.prepare(name_at_rank_, most_by_rank_, longest, token_budget(count))) {
             sum.reset();
             TermBuilder builder(bases, count);
+            std::vector<TermBuilder::Factor> factors(longest);
             const bool one_word = tokens_.words() == 1 && value.words == 1 &&
                                   fields <= TokenOrder::kMaxRanksInOneWord;
             tokens_.order(
@@ -989,11 +990,13 @@ void PackedProducts::build_packed(Bases& bases, const PackedValue& value, ExprPt
                     tokens_.key(pieces_.data(), pieces_.size(), out);
                 },
                 [&](std::uint32_t e, const std::uint64_t* key, const std::uint64_t* next) {
-                    builder.keep_next(next != nullptr ? tokens_.shared_pieces(key, next) : 0);
+                    std::size_t count = 0;
                     tokens_.for_each_piece(key, [&](std::uint32_t rank, int exp) {
-                        builder.factor(handle_of_field_[order_[rank]], exp);
+                        factors[count++] = {handle_of_field_[order_[rank]], exp};
                     });
-                    ExprPtr t = builder.finish(value.coefs[e]);
+                    ExprPtr t = builder.term(factors.data(), count, value.coefs[e],
+                                             next != nullptr ? tokens_.shared_pieces(key, next)
+                                                             : 0);
                     sum = sum ? make_node<Add>(std::move(sum), std::move(t)) : std::move(t);
                 });
             return;

@@ -166,9 +166,41 @@ ExprPtr TermBuilder::finish(int coef) {
     products_.resize(matched_);
     const std::size_t factors = matched_;
     const bool made = diverged_;
-    const std::size_t keep = std::exchange(keep_, kKeepAll);
     matched_ = 0;
     diverged_ = false;
+    return close(factors, made, std::exchange(keep_, kKeepAll), coef);
+}
+
+ExprPtr TermBuilder::term(const Factor* factors, std::size_t count, int coef, std::size_t keep) {
+    if (!share_) {
+        for (std::size_t i = 0; i < count; ++i) {
+            factor(factors[i].handle, factors[i].exp);
+        }
+        return finish(coef);
+    }
+    // The leading factors in common with the previous term keep their products.
+    std::size_t same = 0;
+    const std::size_t limit = std::min(count, pieces_.size());
+    while (same < limit && pieces_[same] == factors[same] && products_[same]) {
+        ++same;
+    }
+    pieces_.resize(same);
+    products_.resize(same);
+    for (std::size_t i = same; i < count; ++i) {
+        const ExprPtr& piece = piece_node(factors[i]);
+        if (i > 0) {
+            ExprPtr& so_far = products_.back();
+            ExprPtr left = i <= keep ? so_far : std::move(so_far);  // see factor()
+            products_.push_back(make_node<Mul>(std::move(left), piece));
+        } else {
+            products_.push_back(piece);
+        }
+        pieces_.push_back(factors[i]);
+    }
+    return close(count, same < count, keep, coef);
+}
+
+ExprPtr TermBuilder::close(std::size_t factors, bool made, std::size_t keep, int coef) {
     if (coef == 0 || factors == 0) {
         return integer(coef);
     }

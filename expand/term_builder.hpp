@@ -31,6 +31,16 @@ public:
     TermBuilder(const TermBuilder&) = delete;
     TermBuilder& operator=(const TermBuilder&) = delete;
 
+    struct Factor {
+        std::uint32_t handle;
+        int exp;
+        bool operator==(const Factor&) const = default;
+    };
+
+    // A whole term at once, as factor() for each factor, keep_next(keep), then finish(coef).
+    [[nodiscard]] ExprPtr term(const Factor* factors, std::size_t count, int coef,
+                               std::size_t keep);
+
     // The next factor of the term being built: the base node `handle` to the power `exp`
     // (exponent 1 stands for the base itself; callers leave exponent 0 out).
     void factor(std::uint32_t handle, int exp);
@@ -47,11 +57,10 @@ public:
     [[nodiscard]] const ExprPtr& integer(int value);
 
 private:
-    struct Piece {
-        std::uint32_t handle;
-        int exp;
-        bool operator==(const Piece&) const = default;
-    };
+    using Piece = Factor;
+
+    // The term of the current product of `factors` factors (`made` for this term) and `coef`.
+    [[nodiscard]] ExprPtr close(std::size_t factors, bool made, std::size_t keep, int coef);
 
     // The node of one factor, valid until the next call that adds to the table.
     [[nodiscard]] const ExprPtr& piece_node(const Piece& p);
