@@ -8,18 +8,13 @@
 #include <mutex>
 
 namespace tavrelo::detail {
+
+thread_local constinit ThreadLists pool_lists{};
+
 namespace {
 
-// A free block. Only the first block of a batch uses the batch fields.
-struct FreeBlock {
-    FreeBlock* next;
-    FreeBlock* next_batch;
-    std::size_t batch_size;
-};
-static_assert(sizeof(FreeBlock) <= kPoolSmallest);
-
-constexpr std::size_t kBatch = 256;             // blocks moved between a thread and the pool
-constexpr std::size_t kThreadCap = 4 * kBatch;  // a thread keeps at most this many per class
+constexpr std::size_t kBatch = 256;  // blocks moved between a thread and the pool
+static_assert(kPoolThreadCap >= 2 * kBatch);
 
 std::atomic<std::size_t> reserved_bytes{0};
 
@@ -202,17 +197,6 @@ SharedPool& shared() noexcept { return shared_storage.pool; }
         shared().unlock_after_fork();
     });
 
-enum class CacheState : unsigned char { unused, live, retired };
-
-// Per-thread lists. Plain data, so they stay readable while the thread's destructors run; one
-// object so that a free reaches its thread's storage once.
-struct ThreadLists {
-    std::array<FreeBlock*, kPoolClasses> head;
-    std::array<std::size_t, kPoolClasses> count;
-    CacheState state;
-};
-
-thread_local constinit ThreadLists lists{};
 
 // Hands the thread's lists to the shared pool when the thread ends; later frees on this thread
 // go to the shared pool directly.
@@ -221,58 +205,48 @@ struct ListsReturn {
     ListsReturn(const ListsReturn&) = delete;
     ListsReturn& operator=(const ListsReturn&) = delete;
     ~ListsReturn() {
-        lists.state = CacheState::retired;
+        pool_lists.state = CacheState::retired;
         for (std::size_t c = 0; c < kPoolClasses; ++c) {
-            if (lists.head[c] != nullptr) {
-                shared().give(c, lists.head[c], lists.count[c]);
-                lists.head[c] = nullptr;
-                lists.count[c] = 0;
+            if (pool_lists.head[c] != nullptr) {
+                shared().give(c, pool_lists.head[c], pool_lists.count[c]);
+                pool_lists.head[c] = nullptr;
+                pool_lists.count[c] = 0;
             }
         }
     }
 };
 thread_local ListsReturn lists_return;
 
-// True when the calling thread may use its own lists.
+// True when the calling thread may use its own pool_lists.
 bool enter_lists() noexcept {
-    if (lists.state == CacheState::live) {
+    if (pool_lists.state == CacheState::live) {
         return true;
     }
-    if (lists.state == CacheState::retired) {
+    if (pool_lists.state == CacheState::retired) {
         return false;
     }
     // First use on this thread: reaching the object arranges its destructor at thread exit.
     [[maybe_unused]] const ListsReturn* const registered = &lists_return;
-    lists.state = CacheState::live;
+    pool_lists.state = CacheState::live;
     return true;
 }
 
 // Gives the first kBatch blocks of the thread's list back to the shared pool.
 void trim(std::size_t c) noexcept {
-    FreeBlock* const chain = lists.head[c];
+    FreeBlock* const chain = pool_lists.head[c];
     FreeBlock* last = chain;
     for (std::size_t i = 1; i < kBatch; ++i) {
         last = last->next;
     }
-    lists.head[c] = last->next;
-    lists.count[c] -= kBatch;
+    pool_lists.head[c] = last->next;
+    pool_lists.count[c] -= kBatch;
     last->next = nullptr;
     shared().give(c, chain, kBatch);
 }
 
 }  // namespace
 
-void* pool_allocate(std::size_t size_class) {
-    FreeBlock* const head = lists.head[size_class];
-    if (head != nullptr) [[likely]] {
-        FreeBlock* const next = head->next;
-        lists.head[size_class] = next;
-        --lists.count[size_class];
-        // Reused blocks come back in release order, scattered over memory: start loading the
-        // next one now so that the next node does not wait for it.
-        __builtin_prefetch(next, 1);
-        return head;
-    }
+void* pool_allocate_slow(std::size_t size_class) {
     if (!enter_lists()) {
         return shared().take_one(size_class);
     }
@@ -282,20 +256,20 @@ void* pool_allocate(std::size_t size_class) {
         count = kBatch;
         chain = carve(size_class, count);
     }
-    lists.head[size_class] = chain->next;
-    lists.count[size_class] = count - 1;
+    pool_lists.head[size_class] = chain->next;
+    pool_lists.count[size_class] = count - 1;
     return chain;
 }
 
-void pool_deallocate(void* block, std::size_t size_class) noexcept {
+void pool_deallocate_slow(void* block, std::size_t size_class) noexcept {
     auto* const b = static_cast<FreeBlock*>(block);
-    if (lists.state != CacheState::live && !enter_lists()) [[unlikely]] {
+    if (pool_lists.state != CacheState::live && !enter_lists()) {
         shared().give_one(size_class, b);
         return;
     }
-    b->next = lists.head[size_class];
-    lists.head[size_class] = b;
-    if (++lists.count[size_class] > kThreadCap) [[unlikely]] {
+    b->next = pool_lists.head[size_class];
+    pool_lists.head[size_class] = b;
+    if (++pool_lists.count[size_class] > kPoolThreadCap) {
         trim(size_class);
     }
 }
