@@ -142,51 +142,53 @@ std::size_t TokenOrder::shared_pieces(const std::uint64_t* a, const std::uint64_
     return shared;
 }
 
-// Least significant digit first, kDigitBits a pass, over the bits that tokens occupy; a pass
-// whose digit is the same for every record moves nothing and is skipped.
+// Least significant digit first, over the bits that tokens occupy, with wider digits (fewer
+// passes) for more records; a pass whose digit is the same for every record moves nothing and
+// is skipped.
 template <std::size_t W>
 void TokenOrder::sort_descending(std::vector<Record<W>>& records,
                                  std::vector<Record<W>>& scratch) {
     const std::size_t n = records.size();
+    const auto digit_bits = static_cast<unsigned>(
+        std::clamp(static_cast<int>(std::bit_width(n)) - 3, 8, kMaxDigitBits));
+    const std::size_t buckets = std::size_t{1} << digit_bits;
+    const std::uint64_t mask = buckets - 1;
     struct Digit {
         std::size_t word;
         unsigned shift;
     };
-    constexpr std::size_t kBuckets = std::size_t{1} << kDigitBits;
-    constexpr std::size_t kMaxDigits = (64 * W + kDigitBits - 1) / kDigitBits;
-    std::array<Digit, kMaxDigits> digits{};
+    std::array<Digit, 8 * W> digits{};
     std::size_t count = 0;
     for (std::size_t w = W; w-- > 0;) {
         const std::size_t tokens =
             std::min(per_word_, longest_ - std::min(longest_, w * per_word_));
         for (auto shift = static_cast<unsigned>(64 - tokens * bits_); shift < 64;
-             shift += kDigitBits) {
+             shift += digit_bits) {
             digits[count++] = Digit{w, shift};
         }
     }
-    static_assert(sizeof(Histogram) == sizeof(std::uint32_t) * kBuckets);
-    std::vector<Histogram>& histogram = histogram_;
-    histogram.assign(count, {});
+    histogram_.assign(count * buckets, 0);
     for (const Record<W>& r : records) {
         for (std::size_t d = 0; d < count; ++d) {
-            ++histogram[d][(r[digits[d].word] >> digits[d].shift) & (kBuckets - 1)];
+            ++histogram_[d * buckets + ((r[digits[d].word] >> digits[d].shift) & mask)];
         }
     }
     scratch.resize(n);
     for (std::size_t d = 0; d < count; ++d) {
-        const auto& h = histogram[d];
-        if (std::find(h.begin(), h.end(), n) != h.end()) {
+        std::uint32_t* const next = &histogram_[d * buckets];
+        if (std::find(next, next + buckets, n) != next + buckets) {
             continue;
         }
-        std::array<std::uint32_t, kBuckets> next;
+        // Counts become places, descending: the largest digit first.
         std::uint32_t at = 0;
-        for (std::size_t b = kBuckets; b-- > 0;) {  // descending: the largest digit first
+        for (std::size_t b = buckets; b-- > 0;) {
+            const std::uint32_t here = next[b];
             next[b] = at;
-            at += h[b];
+            at += here;
         }
         const Digit digit = digits[d];
         for (const Record<W>& r : records) {
-            scratch[next[(r[digit.word] >> digit.shift) & (kBuckets - 1)]++] = r;
+            scratch[next[(r[digit.word] >> digit.shift) & mask]++] = r;
         }
         records.swap(scratch);
     }
@@ -201,7 +203,7 @@ std::size_t TokenOrder::bytes() const {
            sizeof(Piece) * piece_of_rank_.capacity() +
            sizeof(Record<1>) * (records1_.capacity() + scratch1_.capacity()) +
            sizeof(Record<2>) * (records2_.capacity() + scratch2_.capacity()) +
-           sizeof(Histogram) * histogram_.capacity();
+           4 * histogram_.capacity();
 }
 
 }  // namespace tavrelo::fast

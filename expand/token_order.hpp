@@ -131,9 +131,8 @@ private:
     template <std::size_t W>
     void sort_descending(std::vector<Record<W>>& records, std::vector<Record<W>>& scratch);
 
-    static constexpr unsigned kDigitBits = 11;
-    using Histogram = std::array<std::uint32_t, std::size_t{1} << kDigitBits>;
-    std::vector<Histogram> histogram_;  // kept for the next sort
+    static constexpr int kMaxDigitBits = 13;
+    std::vector<std::uint32_t> histogram_;  // per digit and bucket; kept for the next sort
 
     unsigned bits_ = 1;         // per token
     std::size_t per_word_ = 1;  // tokens a word
