@@ -978,23 +978,26 @@ void PackedProducts::build_packed(Bases& bases, const PackedValue& value, ExprPt
                                   fields <= TokenOrder::kMaxRanksInOneWord;
             tokens_.order(
                 count,
-                [&](std::size_t e, std::uint64_t* out) {
+                // The coefficient travels with the key: the sorted walk then reads no entry.
+                [&](std::size_t e, std::uint64_t* out) -> std::uint64_t {
                     if (one_word) {
                         const std::uint64_t key = value.keys[e];
                         out[0] = tokens_.one_word_key(fields, [&](std::size_t r) {
                             return static_cast<int>((key >> at[r].second) & mask);
                         });
-                        return;
+                    } else {
+                        pieces_of(e);
+                        tokens_.key(pieces_.data(), pieces_.size(), out);
                     }
-                    pieces_of(e);
-                    tokens_.key(pieces_.data(), pieces_.size(), out);
+                    return static_cast<std::uint32_t>(value.coefs[e]);
                 },
-                [&](std::uint32_t e, const std::uint64_t* key, const std::uint64_t* next) {
+                [&](std::uint64_t coef, const std::uint64_t* key, const std::uint64_t* next) {
                     std::size_t count = 0;
                     tokens_.for_each_piece(key, [&](std::uint32_t rank, int exp) {
                         factors[count++] = {handle_of_field_[order_[rank]], exp};
                     });
-                    ExprPtr t = builder.term(factors.data(), count, value.coefs[e],
+                    ExprPtr t = builder.term(factors.data(), count,
+                                             static_cast<int>(static_cast<std::uint32_t>(coef)),
                                              next != nullptr ? tokens_.shared_pieces(key, next)
                                                              : 0);
                     sum = sum ? make_node<Add>(std::move(sum), std::move(t)) : std::move(t);

@@ -44,9 +44,9 @@ public:
 
     [[nodiscard]] std::size_t words() const { return words_; }
 
-    // Calls visit(entry, key, next key or null) for the entries 0..count-1 in descending key
-    // order; key_of(e, out) writes the key of entry e into out[0, words()) (see `key`). Keys
-    // must be distinct.
+    // Calls visit(payload, key, next key or null) for the entries 0..count-1 in descending key
+    // order; key_of(e, out) writes the key of entry e into out[0, words()) (see `key`) and
+    // returns the entry's payload, which travels with the key. Keys must be distinct.
     template <class KeyOf, class Visit>
     void order(std::size_t count, KeyOf&& key_of, Visit&& visit) {
         if (words_ == 1) {
@@ -118,13 +118,12 @@ private:
                   std::size_t count, KeyOf& key_of, Visit& visit) {
         records.resize(count);
         for (std::size_t e = 0; e < count; ++e) {
-            key_of(e, records[e].data());
-            records[e][W] = e;
+            records[e][W] = key_of(e, records[e].data());
         }
         sort_descending<W>(records, scratch);
         for (std::size_t i = 0; i < count; ++i) {
             const std::uint64_t* next = i + 1 < count ? records[i + 1].data() : nullptr;
-            visit(static_cast<std::uint32_t>(records[i][W]), records[i].data(), next);
+            visit(records[i][W], records[i].data(), next);
         }
     }
 
