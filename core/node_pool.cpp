@@ -197,7 +197,6 @@ SharedPool& shared() noexcept { return shared_storage.pool; }
         shared().unlock_after_fork();
     });
 
-
 // Hands the thread's lists to the shared pool when the thread ends; later frees on this thread
 // go to the shared pool directly.
 struct ListsReturn {

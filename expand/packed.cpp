@@ -620,9 +620,9 @@ void PackedProducts::collect_pairs(const std::uint64_t* lw, const int* lc, std::
     // of two different sums are more often sparse, and a table of kRoomyGuess entries costs
     // less to clear than to grow twice.
     constexpr std::size_t kRoomyGuess = std::size_t{1} << 15;
-    const std::size_t guess = std::min<std::size_t>(
-        pairs, std::max({4 * (left_count + right_count) + 16, pairs / 4,
-                         square ? std::size_t{0} : kRoomyGuess}));
+    const std::size_t guess =
+        std::min<std::size_t>(pairs, std::max({4 * (left_count + right_count) + 16, pairs / 4,
+                                               square ? std::size_t{0} : kRoomyGuess}));
     const std::size_t capacity = std::bit_ceil(std::max<std::size_t>(4 * guess / 3, 2));
     slots_.assign(capacity * stride, kEmpty);  // free slots; their key words are never read
     mask_ = capacity - 1;
@@ -996,10 +996,9 @@ void PackedProducts::build_packed(Bases& bases, const PackedValue& value, ExprPt
                     tokens_.for_each_piece(key, [&](std::uint32_t rank, int exp) {
                         factors[count++] = {handle_of_field_[order_[rank]], exp};
                     });
-                    ExprPtr t = builder.term(factors.data(), count,
-                                             static_cast<int>(static_cast<std::uint32_t>(coef)),
-                                             next != nullptr ? tokens_.shared_pieces(key, next)
-                                                             : 0);
+                    ExprPtr t = builder.term(
+                        factors.data(), count, static_cast<int>(static_cast<std::uint32_t>(coef)),
+                        next != nullptr ? tokens_.shared_pieces(key, next) : 0);
                     sum = sum ? make_node<Add>(std::move(sum), std::move(t)) : std::move(t);
                 });
             return;

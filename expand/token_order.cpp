@@ -146,8 +146,7 @@ std::size_t TokenOrder::shared_pieces(const std::uint64_t* a, const std::uint64_
 // passes) for more records; a pass whose digit is the same for every record moves nothing and
 // is skipped.
 template <std::size_t W>
-void TokenOrder::sort_descending(std::vector<Record<W>>& records,
-                                 std::vector<Record<W>>& scratch) {
+void TokenOrder::sort_descending(std::vector<Record<W>>& records, std::vector<Record<W>>& scratch) {
     const std::size_t n = records.size();
     const auto digit_bits = static_cast<unsigned>(
         std::clamp(static_cast<int>(std::bit_width(n)) - 3, 8, kMaxDigitBits));

@@ -70,9 +70,8 @@ public:
         for (std::size_t r = ranks; r-- > 0;) {
             const int e = exp_of(r);
             // An absent rank reads some token and drops it; the table has room past the end.
-            const std::size_t id = first_token_[r] +
-                                   static_cast<std::size_t>(std::max(e, 1) - 1) * followers_ +
-                                   next;
+            const std::size_t id =
+                first_token_[r] + static_cast<std::size_t>(std::max(e, 1) - 1) * followers_ + next;
             tokens[r] = e != 0 ? rank_of_token_[id] : 0;
             next = e != 0 ? follower_of_rank_[r] : next;
         }
@@ -137,14 +136,14 @@ private:
     std::size_t per_word_ = 1;  // tokens a word
     std::size_t words_ = 1;
     std::size_t longest_ = 0;
-    std::size_t followers_ = 1;                  // classes of the byte after a factor: 0 the end
+    std::size_t followers_ = 1;                 // classes of the byte after a factor: 0 the end
     std::uint32_t follower_of_byte_[256] = {};  // first byte of a name -> its class
     std::vector<std::uint32_t> follower_of_rank_;
-    std::vector<std::uint32_t> first_token_;     // by rank: id of (rank, exponent 1, end)
-    std::vector<std::uint32_t> rank_of_token_;   // by id: 1 + place in byte order
-    std::vector<Piece> piece_of_rank_;           // by token rank
-    std::string text_;                           // the tokens' texts, one after the other
-    std::vector<std::uint32_t> offset_;          // by id, one past the end: where each begins
+    std::vector<std::uint32_t> first_token_;    // by rank: id of (rank, exponent 1, end)
+    std::vector<std::uint32_t> rank_of_token_;  // by id: 1 + place in byte order
+    std::vector<Piece> piece_of_rank_;          // by token rank
+    std::string text_;                          // the tokens' texts, one after the other
+    std::vector<std::uint32_t> offset_;         // by id, one past the end: where each begins
     std::vector<std::uint32_t> by_text_;
     std::vector<Record<1>> records1_;
     std::vector<Record<1>> scratch1_;
