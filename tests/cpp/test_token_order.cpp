@@ -110,12 +110,26 @@ void expect_orders_like_texts(TokenOrder& order, const std::vector<std::string>&
     std::vector<std::uint32_t> visited;
     std::vector<Key> keys;
     std::vector<Key> nexts;
-    // Two words are always readable: a record holds its key words and then its entry.
+    // Two words are always readable: a record holds its key words and then its payload.
     const Key none{~0ull, 0};
     const auto copy = [&](const std::uint64_t* k) { return k ? Key{k[0], k[1]} : none; };
     order.order(
-        monos.size(), [&](std::size_t e) -> const Monomial& { return monos[e]; },
-        [&](std::uint32_t e, const std::uint64_t* key, const std::uint64_t* next) {
+        monos.size(),
+        [&](std::size_t e, std::uint64_t* out) -> std::uint64_t {
+            order.key(monos[e].data(), monos[e].size(), out);
+            // The branch-free key of one word, from every rank's exponent, is the same.
+            if (order.words() == 1 && names.size() <= TokenOrder::kMaxRanksInOneWord) {
+                std::vector<int> exps(names.size(), 0);
+                for (const auto& [rank, exp] : monos[e]) {
+                    exps[rank] = exp;
+                }
+                EXPECT_EQ(order.one_word_key(names.size(), [&](std::size_t r) { return exps[r]; }),
+                          out[0]);
+            }
+            return e;
+        },
+        [&](std::uint64_t payload, const std::uint64_t* key, const std::uint64_t* next) {
+            const auto e = static_cast<std::uint32_t>(payload);
             visited.push_back(e);
             keys.push_back(copy(key));
             nexts.push_back(copy(next));
