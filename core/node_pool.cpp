@@ -230,17 +230,12 @@ bool enter_lists() noexcept {
     return true;
 }
 
-// Gives the first kBatch blocks of the thread's list back to the shared pool.
+// Gives the thread's whole list of the class back to the shared pool as one batch: splitting it
+// would mean walking it.
 void trim(std::size_t c) noexcept {
-    FreeBlock* const chain = pool_lists.head[c];
-    FreeBlock* last = chain;
-    for (std::size_t i = 1; i < kBatch; ++i) {
-        last = last->next;
-    }
-    pool_lists.head[c] = last->next;
-    pool_lists.count[c] -= kBatch;
-    last->next = nullptr;
-    shared().give(c, chain, kBatch);
+    shared().give(c, pool_lists.head[c], pool_lists.count[c]);
+    pool_lists.head[c] = nullptr;
+    pool_lists.count[c] = 0;
 }
 
 }  // namespace
