@@ -132,18 +132,22 @@ void TermBuilder::factor(std::uint32_t handle, int exp) {
         pieces_.resize(matched_);
         products_.resize(matched_);
     }
+    extend(p, keep_);
+    ++matched_;
+}
+
+void TermBuilder::extend(const Piece& p, std::size_t keep) {
     const ExprPtr& piece = piece_node(p);
-    if (matched_ > 0) {
+    if (products_.empty()) {
+        products_.push_back(piece);
+    } else {
         // The next term needs the product so far only if it shares these pieces; else the
         // new product takes it over, without raising its reference count and dropping it later.
         ExprPtr& so_far = products_.back();
-        ExprPtr left = matched_ <= keep_ ? so_far : std::move(so_far);
+        ExprPtr left = products_.size() <= keep ? so_far : std::move(so_far);
         products_.push_back(make_node<Mul>(std::move(left), piece));
-    } else {
-        products_.push_back(piece);
     }
     pieces_.push_back(p);
-    ++matched_;
 }
 
 ExprPtr TermBuilder::finish(int coef) {
@@ -187,15 +191,7 @@ ExprPtr TermBuilder::term(const Factor* factors, std::size_t count, int coef, st
     pieces_.resize(same);
     products_.resize(same);
     for (std::size_t i = same; i < count; ++i) {
-        const ExprPtr& piece = piece_node(factors[i]);
-        if (i > 0) {
-            ExprPtr& so_far = products_.back();
-            ExprPtr left = i <= keep ? so_far : std::move(so_far);  // see factor()
-            products_.push_back(make_node<Mul>(std::move(left), piece));
-        } else {
-            products_.push_back(piece);
-        }
-        pieces_.push_back(factors[i]);
+        extend(factors[i], keep);
     }
     return close(count, same < count, keep, coef);
 }

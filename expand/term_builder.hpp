@@ -59,7 +59,10 @@ public:
 private:
     using Piece = Factor;
 
-    // The term of the current product of `factors` factors (`made` for this term) and `coef`.
+    // Appends the product of the pieces so far and `p`; `keep` as in keep_next.
+    void extend(const Piece& p, std::size_t keep);
+    // The term made of `coef` and the product of the first `factors` pieces; `made`: that
+    // product was built for this term.
     [[nodiscard]] ExprPtr close(std::size_t factors, bool made, std::size_t keep, int coef);
 
     // The node of one factor, valid until the next call that adds to the table.
