@@ -60,11 +60,11 @@ public:
     // into out[0, words()).
     void key(const Piece* pieces, std::size_t count, std::uint64_t* out) const;
 
-    // The same for a one-word key, from exp_of(rank) for every rank below `ranks` (0: absent),
-    // without a branch on each rank.
+    // The same for a one-word key, from exp_of(rank) for every rank below `ranks` (at most
+    // kMaxRanksInOneWord; exponent 0: absent), without a branch on each rank.
+    static constexpr std::size_t kMaxRanksInOneWord = 16;
     template <class ExpOf>
     [[nodiscard]] std::uint64_t one_word_key(std::size_t ranks, ExpOf&& exp_of) const {
-        static_assert(kMaxRanksInOneWord <= 64);
         std::uint32_t tokens[kMaxRanksInOneWord];
         std::uint32_t next = 0;  // class of the byte after the factor: 0 for the end
         for (std::size_t r = ranks; r-- > 0;) {
@@ -83,7 +83,6 @@ public:
         }
         return key;
     }
-    static constexpr std::size_t kMaxRanksInOneWord = 16;
 
     // Calls f(rank, exp) for the pieces of `key` in order.
     template <class F>
@@ -108,7 +107,7 @@ public:
     [[nodiscard]] std::size_t bytes() const;
 
 private:
-    // Key words, then the entry.
+    // Key words, then the payload.
     template <std::size_t W>
     using Record = std::array<std::uint64_t, W + 1>;
 
