@@ -992,12 +992,12 @@ void PackedProducts::build_packed(Bases& bases, const PackedValue& value, ExprPt
                     return static_cast<std::uint32_t>(value.coefs[e]);
                 },
                 [&](std::uint64_t coef, const std::uint64_t* key, const std::uint64_t* next) {
-                    std::size_t count = 0;
+                    std::size_t placed = 0;
                     tokens_.for_each_piece(key, [&](std::uint32_t rank, int exp) {
-                        factors[count++] = {handle_of_field_[order_[rank]], exp};
+                        factors[placed++] = {handle_of_field_[order_[rank]], exp};
                     });
                     ExprPtr t = builder.term(
-                        factors.data(), count, static_cast<int>(static_cast<std::uint32_t>(coef)),
+                        factors.data(), placed, static_cast<int>(static_cast<std::uint32_t>(coef)),
                         next != nullptr ? tokens_.shared_pieces(key, next) : 0);
                     sum = sum ? make_node<Add>(std::move(sum), std::move(t)) : std::move(t);
                 });
