@@ -216,7 +216,7 @@ struct ListsReturn {
 };
 thread_local ListsReturn lists_return;
 
-// True when the calling thread may use its own pool_lists.
+// True when the calling thread may use its own lists.
 bool enter_lists() noexcept {
     if (pool_lists.state == CacheState::live) {
         return true;
