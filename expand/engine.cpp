@@ -82,6 +82,7 @@ Engine::~Engine() {
 ExprPtr Engine::expand(const ExprPtr& simplified) {
     const PolyRef result = eval(simplified);
     ExprPtr tree_of_result = tree(*result);
+    // The result's key arrays are not read again: they serve the next call's products.
     if (result->packed) {
         packed_->recycle(std::move(*result->packed));
     }
