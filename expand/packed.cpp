@@ -142,24 +142,13 @@ void PackedProducts::pack_side(const std::vector<Summand>& side,
 PackedProducts::Outcome PackedProducts::multiply(Bases& bases, const std::vector<Summand>& left,
                                                  const std::vector<Summand>& right, bool square,
                                                  bool ordered, std::vector<Summand>& out) {
-    next_session();
-    handle_of_field_.clear();
-    most_left_.clear();
-    most_right_.clear();
-    seen_.clear();
-    seen_stamp_ = 0;
+    begin_fields();
     bool mixed = false;
     if (!assign_fields(bases, left, most_left_, mixed) ||
         (!square && !assign_fields(bases, right, most_right_, mixed))) {
         return Outcome::unfit;
     }
-    if (square) {
-        most_right_ = most_left_;
-    }
-    std::int64_t most = 1;
-    for (std::size_t f = 0; f < most_left_.size(); ++f) {
-        most = std::max<std::int64_t>(most, std::int64_t{most_left_[f]} + most_right_[f]);
-    }
+    const std::int64_t most = most_product_exponent(square);
     // An exponent sum past 32 bits is the general path's overflow error; pair counts past 2^31
     // could carry the exact 64-bit sums out of range.
     const std::uint64_t pairs = std::uint64_t{left.size()} * right.size();
@@ -190,6 +179,19 @@ PackedProducts::Outcome PackedProducts::multiply(Bases& bases, const std::vector
     pairs_of(left_words_.data(), left_coef_.data(), left.size(), rw, rc, right.size(), square);
     emit(left, square ? left : right, out);
     return Outcome::done;
+}
+
+// The largest exponent a product can reach in any field (at least 1); a square's right side is
+// its left.
+std::int64_t PackedProducts::most_product_exponent(bool square) {
+    if (square) {
+        most_right_ = most_left_;
+    }
+    std::int64_t most = 1;
+    for (std::size_t f = 0; f < most_left_.size(); ++f) {
+        most = std::max<std::int64_t>(most, std::int64_t{most_left_[f]} + most_right_[f]);
+    }
+    return most;
 }
 
 void PackedProducts::begin_fields() {
@@ -361,13 +363,7 @@ PackedProducts::Outcome PackedProducts::multiply_packed(Bases& bases, const Oper
     if (!square && !assign(right, most_right_)) {
         return Outcome::unfit;
     }
-    if (square) {
-        most_right_ = most_left_;
-    }
-    std::int64_t most = 1;
-    for (std::size_t f = 0; f < most_left_.size(); ++f) {
-        most = std::max<std::int64_t>(most, std::int64_t{most_left_[f]} + most_right_[f]);
-    }
+    const std::int64_t most = most_product_exponent(square);
     // Operands without a base in common: distinct monomials on each side give distinct
     // products, so there is nothing to collect.
     bool apart = !square;

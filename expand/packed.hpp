@@ -110,6 +110,7 @@ private:
     void pack_side(const std::vector<Summand>& side, std::vector<std::uint64_t>& words);
     void assign_packed_fields(const PackedValue& value, std::vector<int>& most, bool& mixed);
     void begin_fields();
+    std::int64_t most_product_exponent(bool square);
     const std::uint64_t* repack(const PackedValue& value, std::vector<std::uint64_t>& words);
     void all_pairs(const std::uint64_t* lw, const int* lc, std::size_t left_count,
                    const std::uint64_t* rw, const int* rc, std::size_t right_count,
