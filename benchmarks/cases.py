@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import functools
+import importlib
 from collections.abc import Callable
 from dataclasses import dataclass
 
@@ -23,6 +24,13 @@ class Prepared:
 
 
 @dataclass(frozen=True)
+class Target:
+    peer: str
+    minimum: float  # the least ratio peer/Tavrelo that meets it
+    text: str
+
+
+@dataclass(frozen=True)
 class Case:
     id: str  # unique, e.g. "B3" or "B8 chain"
     workload: str  # the number, e.g. "B8"
@@ -35,9 +43,14 @@ class Case:
     nodes: int = 0
     shared: bool = False
     gc_off: bool = False  # times with Python's cyclic collector switched off
+    targets: tuple[Target, ...] = ()  # beyond the fixed targets of B1-B10 (results.targets)
 
 
 EXPANDERS = (TAVRELO, SYMENGINE, SYMPY, FLINT)
+
+# Modules beside this one with the cases of the functions beyond the core, each with a
+# make_cases(quick) -> list[Case].
+CAPABILITY_CASES: tuple[str, ...] = ()
 
 
 def make_cases(quick: bool) -> list[Case]:
@@ -94,6 +107,8 @@ def make_cases(quick: bool) -> list[Case]:
                 shared=shared,
             )
         )
+    for module in CAPABILITY_CASES:
+        cases += importlib.import_module(module).make_cases(quick)
     return cases
 
 

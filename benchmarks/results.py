@@ -5,7 +5,7 @@ from __future__ import annotations
 import statistics
 from dataclasses import dataclass, field
 
-from cases import Case
+from cases import Case, Target
 from systems import CPP_REBUILD, FLINT, SLOTS, SYMENGINE, SYMPY, TAVRELO
 
 
@@ -53,17 +53,10 @@ class Row:
         return counts.pop() if len(counts) == 1 else None
 
 
-@dataclass(frozen=True)
-class Target:
-    peer: str
-    minimum: float  # the least ratio peer/Tavrelo that meets it
-    text: str
-
-
 def targets(case: Case) -> list[Target]:
     """The speed each case must reach, as minimum ratios of a peer's time to Tavrelo's."""
     w = case.workload
-    found: list[Target] = []
+    found: list[Target] = list(case.targets)
     if w in ("B1", "B2", "B3", "B4", "B5", "B6", "B7"):
         if w in ("B5", "B6", "B7"):
             found.append(Target(SYMENGINE, 10.0, "10x faster than SymEngine"))

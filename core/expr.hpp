@@ -32,7 +32,7 @@ enum class ExprKind : int {
 
 class Expr {
 public:
-    virtual ~Expr() = default;
+    virtual ~Expr();
     [[nodiscard]] virtual std::string to_string() const = 0;
     [[nodiscard]] virtual int kind() const = 0;
     [[nodiscard]] virtual int precedence() const = 0;

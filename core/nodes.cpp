@@ -22,6 +22,9 @@ ExprPtr require_child(ExprPtr child) {
 
 }  // namespace
 
+// Defined here so that the library alone holds the base class's vtable and type identity.
+Expr::~Expr() = default;
+
 Rational::Reduced Rational::reduce(int num, int den) {
     if (den == 0) {
         throw std::invalid_argument("エラー: 分母をゼロにすることはできません。");

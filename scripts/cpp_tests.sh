@@ -17,3 +17,4 @@ cmake -S . -B "$build" -DTAVRELO_BUILD_TESTS=ON -DTAVRELO_WERROR="${TAVRELO_WERR
     -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j 2
 ctest --test-dir "$build" --output-on-failure -j 2
+scripts/cpp_example.sh

@@ -26,7 +26,8 @@ wheel=$(echo "$work"/dist/tavrelo-*.whl)
 
 # The sdist must carry every tracked file that the build and the package need.
 if git -C "$root" rev-parse --git-dir >/dev/null 2>&1; then
-    needed=(CMakeLists.txt pyproject.toml README.md core simplify expand python)
+    needed=(CMakeLists.txt pyproject.toml README.md tavrelo.hpp cmake core simplify expand compare serial
+        diff parse subs evaluate python)
     missing=$(comm -23 \
         <(git -C "$root" ls-files -- "${needed[@]}" | sort) \
         <(tar -tzf "$sdist" | sed 's|^[^/]*/||' | sort))

@@ -21,6 +21,7 @@ from ._tavrelo_core import (
     expand,
     simplify,
 )
+from . import _tavrelo_tools  # noqa: F401  (the functions beyond the core; filled in below)
 from .sympy_bridge import from_sympy, to_sympy
 
 __all__ = [

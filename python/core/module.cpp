@@ -9,7 +9,7 @@
 
 #include "core/expr.hpp"
 #include "expand/expand.hpp"
-#include "python/fast_construct.hpp"
+#include "python/core/fast_construct.hpp"
 #include "simplify/simplify.hpp"
 
 namespace py = pybind11;

@@ -6,7 +6,7 @@
 // Wrapping a node follows what pybind11 3.1 does for a py::init factory returning a shared_ptr
 // (allocate the instance, set the value pointer, register the instance, construct the holder),
 // using its detail API; the pybind11 version is pinned.
-#include "python/fast_construct.hpp"
+#include "python/core/fast_construct.hpp"
 
 #include <algorithm>
 #include <array>

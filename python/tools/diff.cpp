@@ -1,0 +1,8 @@
+// Placeholder until the capability lands.
+#include "python/tools/bind.hpp"
+
+namespace tavrelo::python {
+
+void bind_diff(pybind11::module_& /*m*/) {}
+
+}  // namespace tavrelo::python
