@@ -24,10 +24,11 @@ def run_mypy(*args: str, cwd: Path) -> subprocess.CompletedProcess[str]:
     )
 
 
-def test_stub_matches_the_built_module(tmp_path: Path) -> None:
+@pytest.mark.parametrize("module", ["tavrelo._tavrelo_core", "tavrelo._tavrelo_tools"])
+def test_stub_matches_the_built_module(tmp_path: Path, module: str) -> None:
     # Run from an empty directory: the module checked is the installed one.
     result = subprocess.run(
-        [sys.executable, "-m", "mypy.stubtest", "tavrelo._tavrelo_core"],
+        [sys.executable, "-m", "mypy.stubtest", module],
         cwd=tmp_path,
         capture_output=True,
         text=True,
