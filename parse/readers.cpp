@@ -250,8 +250,8 @@ public:
             if (operand_) {
                 if (t.kind == Tok::Minus) {
                     minus_sign(t.begin);
-                } else if (t.kind == Tok::Plus) {
-                    continue;
+                } else if (t.kind == Tok::Plus && b_.top_op().kind != OpKind::Function) {
+                    continue;  // a unary plus
                 } else if (!start_operand(t)) {
                     missing_operand(t.begin, t.kind == Tok::Times || t.kind == Tok::Divide ||
                                                  t.kind == Tok::Power);
@@ -400,7 +400,8 @@ private:
         }
         const bool plain = n.find_first_of("\\_") == std::string::npos;
         const std::size_t digits = n.size() - k;
-        if (!plain || k == 0 || digits == 0 || digits > 9 || (n[k] == '0' && digits > 1)) {
+        if (!plain || k == 0 || digits == 0 || digits > 10 || (n[k] == '0' && digits > 1) ||
+            std::stoull(n.substr(k)) > 2147483647U) {
             return 0;
         }
         return digits;
