@@ -410,8 +410,8 @@ Value Builder::fraction(Value num, Value den, std::size_t pos) {
 Value Builder::power(Value base, Value exp) {
     Placed b = place(base, Role::PowBase);
     Placed e = place(exp, Role::Free);
-    Value v = node_value(make_node<Pow>(std::move(b.node), std::move(e.node)), base.pos,
-                         b.lead_minus && !latex::wrapped_as_power_base(*b.node));
+    const bool lead = b.lead_minus && !latex::wrapped_as_power_base(*b.node);
+    Value v = node_value(make_node<Pow>(std::move(b.node), std::move(e.node)), base.pos, lead);
     v.superscript = true;
     return v;
 }
