@@ -127,9 +127,9 @@ ExprPtr Builder::integer(std::uint64_t magnitude, bool negative, std::size_t pos
     return leaves_.integer(fit(magnitude, negative, pos));
 }
 
-ExprPtr Builder::materialize(const Value& v, Ctx ctx) {
+ExprPtr Builder::materialize(Value& v, Ctx ctx) {
     switch (v.lit) {
-    case Lit::None: return v.node;
+    case Lit::None: return std::move(v.node);
     case Lit::Int: return integer(v.num, v.neg, v.pos);
     case Lit::Decimal:
         if (v.den == 1) {
@@ -151,7 +151,7 @@ ExprPtr Builder::materialize(const Value& v, Ctx ctx) {
         return v.neg ? make_node<Neg>(std::move(d)) : d;
     }
     }
-    return v.node;
+    return std::move(v.node);
 }
 
 // The group's content written with a Neg instead of a minus folded into its number.
@@ -162,13 +162,13 @@ ExprPtr Builder::unfolded(const Value& v) {
     return make_node<Neg>(materialize(positive, Ctx::Plain));
 }
 
-Placed Builder::place(const Value& v, Role role, const Expr* left) {
+Placed Builder::place(Value& v, Role role, const Expr* left) {
     if (!v.paren) {
         ExprPtr n = materialize(v, role == Role::PowBase ? Ctx::Number : Ctx::Plain);
         const bool lead = v.is_literal() ? (v.neg && v.num != 0) : v.lead_minus;
         return {std::move(n), lead};
     }
-    ExprPtr c = v.node;
+    ExprPtr c = std::move(v.node);
     bool lead = v.lead_minus;
     const bool factor = role == Role::LeftFactor || role == Role::RightFactor;
     if (role == Role::Plain || (printer_wraps(*c, lead, role, left) && !(factor && v.neg && v.num < kMinMagnitude))) {

@@ -103,8 +103,8 @@ public:
     // holds an operand.
     Closed close();
 
-    // Building blocks.
-    [[nodiscard]] Placed place(const Value& v, Role role, const Expr* left = nullptr);
+    // Building blocks. `place` moves the node out of the value.
+    [[nodiscard]] Placed place(Value& v, Role role, const Expr* left = nullptr);
     [[nodiscard]] Value group(Value content, std::size_t pos);  // \left( content \right)
     [[nodiscard]] Value fraction(Value num, Value den, std::size_t pos);
     [[nodiscard]] Value power(Value base, Value exp);  // LaTeX ^
@@ -113,7 +113,7 @@ public:
 
 private:
     enum class Ctx : unsigned char { Plain, Number };
-    [[nodiscard]] ExprPtr materialize(const Value& v, Ctx ctx);
+    [[nodiscard]] ExprPtr materialize(Value& v, Ctx ctx);
     [[nodiscard]] int fit(std::uint64_t magnitude, bool negative, std::size_t pos) const;
     [[nodiscard]] ExprPtr integer(std::uint64_t magnitude, bool negative, std::size_t pos);
     [[nodiscard]] ExprPtr unfolded(const Value& v);

@@ -46,6 +46,23 @@ std::size_t skip_spaces(std::string_view t, std::size_t i, bool spaces) {
 }  // namespace
 
 Number read_number(std::string_view t, std::size_t i, bool exponent, bool spaces) {
+    // The common case: a plain integer of a few digits.
+    std::size_t j = i;
+    std::uint64_t v = 0;
+    while (j < t.size() && j - i < 10 && is_digit(t[j])) {
+        v = v * 10 + static_cast<std::uint64_t>(t[j] - '0');
+        ++j;
+    }
+    const bool more = j < t.size() && (is_digit(t[j]) || t[j] == '.' ||
+                                       (exponent && (t[j] == 'e' || t[j] == 'E')) ||
+                                       (spaces && is_space(t[j])));
+    if (j > i && !more) {
+        Number n;
+        n.num = v;
+        n.end = j;
+        n.too_large = v > kLimit;
+        return n;
+    }
     Digits d;
     Number n;
     bool point = false;

@@ -139,8 +139,8 @@ Token TypedLexer::next() {
     }
     if (name_char_end(b) > b) {
         std::size_t j = b;
-        while (name_char_end(j) > j) {
-            j = name_char_end(j);
+        for (std::size_t next = name_char_end(j); next > j; next = name_char_end(j)) {
+            j = next;
         }
         if (!split_) {
             return word(b, j);
