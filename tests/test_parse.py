@@ -272,3 +272,22 @@ def test_text_must_be_a_str_that_has_utf8(reader: object) -> None:
     for bad in (b"x", 3, None, "\udc80"):
         with pytest.raises(TypeError):
             reader(bad)  # type: ignore[operator]
+
+
+def test_threads_read_at_once_and_agree() -> None:
+    # The readers let go of the interpreter lock while they work.
+    import threading
+
+    text = " + ".join(f"{i}x^{{{i % 7}}}" + r"\sin\left(y\right)" for i in range(20_000))
+    expected = parse_latex(text).to_string()
+    results: list[str] = []
+
+    def work() -> None:
+        results.append(parse_latex(text).to_string())
+
+    threads = [threading.Thread(target=work) for _ in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert results == [expected] * 4
