@@ -16,8 +16,8 @@ namespace tavrelo {
 namespace {
 
 [[noreturn]] void fail(const char* what, std::string_view a, std::string_view b = {}) {
-    std::fprintf(stderr, "invariant broken: %s\n[%.*s]\n[%.*s]\n", what,
-                 static_cast<int>(a.size()), a.data(), static_cast<int>(b.size()), b.data());
+    std::fprintf(stderr, "invariant broken: %s\n[%.*s]\n[%.*s]\n", what, static_cast<int>(a.size()),
+                 a.data(), static_cast<int>(b.size()), b.data());
     std::abort();
 }
 

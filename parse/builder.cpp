@@ -36,6 +36,9 @@ int strength(OpKind k) {
 
 bool is_int(const Expr& e, int v) { return kind_of(e) == ExprKind::Int && as<Int>(e).value == v; }
 
+// Whether `e` binds looser than `p`: the printer parenthesises it where `p` is the least.
+bool looser(const Expr& e, Precedence p) { return e.precedence() < static_cast<int>(p); }
+
 // Whether a product prints its factors side by side (not a unit factor, not two numbers).
 bool side_by_side(const Expr& l, const Expr& r) {
     return !(is_int(l, -1) || is_int(l, 1) || is_int(r, 1)) && !(l.is_number() && r.is_number());
@@ -46,11 +49,12 @@ bool printer_wraps(const Expr& c, bool lead_minus, Role role, const Expr* left) 
     switch (role) {
     case Role::Plain:
     case Role::Free: return false;
-    case Role::NegOperand: return c.precedence() < 2;
-    case Role::LeftFactor: return c.precedence() < 3;
+    case Role::NegOperand: return looser(c, Precedence::Negation);
+    case Role::LeftFactor: return looser(c, Precedence::Product);
     case Role::RightFactor:
         // A right factor whose text begins with a minus sign is set apart as well.
-        return c.precedence() < 3 || (lead_minus && left != nullptr && side_by_side(*left, c));
+        return looser(c, Precedence::Product) ||
+               (lead_minus && left != nullptr && side_by_side(*left, c));
     case Role::PowBase: return latex::wrapped_as_power_base(c);
     }
     return false;
@@ -62,16 +66,17 @@ bool product_leads_with_minus(const Expr& l, bool l_lead, const Expr& r, bool r_
         return true;
     }
     if (is_int(l, 1)) {
-        return r.precedence() >= 3 && r_lead;
+        return !looser(r, Precedence::Product) && r_lead;
     }
-    return l.precedence() >= 3 && l_lead;
+    return !looser(l, Precedence::Product) && l_lead;
 }
 
 std::string decimal_text(std::uint64_t num, std::uint64_t den, bool negative) {
     std::string s = negative ? "-" : "";
     s += std::to_string(num);
     if (den != 1) {
-        s += "/" + std::to_string(den);
+        s += '/';
+        s += std::to_string(den);
     }
     return s;
 }
@@ -171,7 +176,8 @@ Placed Builder::place(Value& v, Role role, const Expr* left) {
     ExprPtr c = std::move(v.node);
     bool lead = v.lead_minus;
     const bool factor = role == Role::LeftFactor || role == Role::RightFactor;
-    if (role == Role::Plain || (printer_wraps(*c, lead, role, left) && !(factor && v.neg && v.num < kMinMagnitude))) {
+    if (role == Role::Plain ||
+        (printer_wraps(*c, lead, role, left) && !(factor && v.neg && v.num < kMinMagnitude))) {
         return {std::move(c), lead};
     }
     if (v.lit != Lit::None && v.neg && v.num < kMinMagnitude) {
@@ -183,7 +189,7 @@ Placed Builder::place(Value& v, Role role, const Expr* left) {
         }
     }
     // The printer writes the parentheses of a unit factor: 1·(x + 1) prints as (x + 1).
-    if (role == Role::PowBase || c->precedence() < 3) {
+    if (role == Role::PowBase || looser(*c, Precedence::Product)) {
         return {make_node<Mul>(leaves_.integer(1), std::move(c)), false};
     }
     return {std::move(c), lead};  // no tree prints these parentheses here

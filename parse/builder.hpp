@@ -27,14 +27,14 @@ struct Value {
     ExprPtr node;
     std::uint64_t num = 0;  // literal: magnitude num/den
     std::uint64_t den = 1;
-    std::size_t pos = 0;      // where it begins in the text
-    std::size_t den_pos = 0;  // Fraction: where its denominator begins
-    Lit lit = Lit::None;      // for a `paren` value: the literal the group holds, if any
-    bool neg = false;         // literal: a minus sign folded into it
-    bool paren = false;       // LaTeX \left( \right) group whose parentheses are still to place
-    bool superscript = false; // LaTeX: carries a superscript of its own
-    bool lead_minus = false;  // node: its LaTeX text begins with "-"
-    bool name_token = false;  // a name just as its token spelled it
+    std::size_t pos = 0;       // where it begins in the text
+    std::size_t den_pos = 0;   // Fraction: where its denominator begins
+    Lit lit = Lit::None;       // for a `paren` value: the literal the group holds, if any
+    bool neg = false;          // literal: a minus sign folded into it
+    bool paren = false;        // LaTeX \left( \right) group whose parentheses are still to place
+    bool superscript = false;  // LaTeX: carries a superscript of its own
+    bool lead_minus = false;   // node: its LaTeX text begins with "-"
+    bool name_token = false;   // a name just as its token spelled it
 
     [[nodiscard]] bool is_literal() const { return lit != Lit::None && !paren; }
 };
@@ -43,14 +43,14 @@ enum class OpKind : unsigned char {
     Frame,  // an open group; `frame` says which (the reader's numbering)
     Add,
     Sub,
-    Mul,       // written: * \cdot \times
-    Implicit,  // side by side
-    Tight,     // LaTeX \cdot between two numbers, one of them a fraction
-    Div,       // /
-    Pow,       // typed ^ and **
-    NegTerm,   // minus at the start of a term: takes the whole product
-    NegFactor, // minus after * / ^: takes one factor
-    Function,  // LaTeX function without parentheses: \sin 2x
+    Mul,        // written: * \cdot \times
+    Implicit,   // side by side
+    Tight,      // LaTeX \cdot between two numbers, one of them a fraction
+    Div,        // /
+    Pow,        // typed ^ and **
+    NegTerm,    // minus at the start of a term: takes the whole product
+    NegFactor,  // minus after * / ^: takes one factor
+    Function,   // LaTeX function without parentheses: \sin 2x
 };
 
 struct Op {

@@ -15,12 +15,13 @@ Token make(Tok kind, std::size_t begin, std::size_t end) {
     return t;
 }
 
-bool is_function_word(std::string_view w) {
-    return latex_function(w).has_value() || w == "sqrt";
-}
+bool is_function_word(std::string_view w) { return latex_function(w).has_value() || w == "sqrt"; }
 
 std::string shown(char c) {
-    return "'" + std::string(1, c) + "'";
+    std::string s = "'";
+    s += c;
+    s += '\'';
+    return s;
 }
 
 }  // namespace
@@ -238,8 +239,8 @@ Token LatexLexer::name(std::size_t begin, bool one_letter) {
     tok.text = t_.substr(begin, j - begin);
     i_ = j;
     if (!split_ && !one_letter && is_function_word(tok.text)) {
-        fail(begin, "'" + std::string(tok.text) + "' は \\" + std::string(tok.text) +
-                        " と書いてください");
+        fail(begin,
+             "'" + std::string(tok.text) + "' は \\" + std::string(tok.text) + " と書いてください");
     }
     if (!one_letter) {
         subscript(begin, tok);
@@ -257,8 +258,8 @@ Token LatexLexer::command(std::size_t begin, bool argument) {
     }
     const std::string_view w = command_word(j);
     if (w.empty()) {
-        const CodePoint cp = static_cast<unsigned char>(t_[j]) >= 0x80 ? decode(t_, j)
-                                                                        : CodePoint{0, 1};
+        const CodePoint cp =
+            static_cast<unsigned char>(t_[j]) >= 0x80 ? decode(t_, j) : CodePoint{0, 1};
         const std::size_t len = cp.length == 0 ? 1 : cp.length;
         fail(begin, "未知のコマンド '" + std::string(t_.substr(begin, 1 + len)) + "' です");
     }

@@ -12,8 +12,8 @@ constexpr std::uint64_t kLimit = std::uint64_t{1} << 31;
 // Appends digits to `digits` (as a value, saturating past 19 significant digits).
 struct Digits {
     std::uint64_t value = 0;
-    int significant = 0;   // digits after leading zeros
-    int after_point = 0;   // digits after the decimal point
+    int significant = 0;  // digits after leading zeros
+    int after_point = 0;  // digits after the decimal point
     bool saturated = false;
 
     void add(char c, bool fraction) {
@@ -53,9 +53,9 @@ Number read_number(std::string_view t, std::size_t i, bool exponent, bool spaces
         v = v * 10 + static_cast<std::uint64_t>(t[j] - '0');
         ++j;
     }
-    const bool more = j < t.size() && (is_digit(t[j]) || t[j] == '.' ||
-                                       (exponent && (t[j] == 'e' || t[j] == 'E')) ||
-                                       (spaces && is_space(t[j])));
+    const bool more =
+        j < t.size() && (is_digit(t[j]) || t[j] == '.' ||
+                         (exponent && (t[j] == 'e' || t[j] == 'E')) || (spaces && is_space(t[j])));
     if (j > i && !more) {
         Number n;
         n.num = v;

@@ -87,9 +87,8 @@ std::size_t characters_before(std::string_view text, std::size_t offset) {
 
 std::string excerpt_with_caret(std::string_view text, std::size_t offset) {
     const std::size_t line_begin = text.rfind('\n', offset == 0 ? 0 : offset - 1);
-    std::size_t begin = (line_begin == std::string_view::npos || line_begin >= offset)
-                            ? 0
-                            : line_begin + 1;
+    std::size_t begin =
+        (line_begin == std::string_view::npos || line_begin >= offset) ? 0 : line_begin + 1;
     std::size_t end = text.find('\n', offset);
     if (end == std::string_view::npos) {
         end = text.size();
@@ -138,7 +137,6 @@ std::string message(std::string_view text, std::size_t offset, std::string_view 
 ParseError::ParseError(std::string_view text, std::size_t offset, std::string_view reason,
                        bool overflow)
     : std::invalid_argument(message(text, std::min(offset, text.size()), reason, overflow)),
-      offset_(std::min(offset, text.size())),
-      position_(characters_before(text, offset_)) {}
+      offset_(std::min(offset, text.size())), position_(characters_before(text, offset_)) {}
 
 }  // namespace tavrelo

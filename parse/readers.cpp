@@ -91,11 +91,26 @@ public:
                 continue;
             }
             switch (t.kind) {
-            case Tok::Plus: b_.binary(OpKind::Add, t.begin); operator_pushed(true); break;
-            case Tok::Minus: b_.binary(OpKind::Sub, t.begin); operator_pushed(true); break;
-            case Tok::Times: b_.binary(OpKind::Mul, t.begin); operator_pushed(false); break;
-            case Tok::Divide: b_.binary(OpKind::Div, t.begin); operator_pushed(false); break;
-            case Tok::Power: b_.binary(OpKind::Pow, t.begin); operator_pushed(false); break;
+            case Tok::Plus:
+                b_.binary(OpKind::Add, t.begin);
+                operator_pushed(true);
+                break;
+            case Tok::Minus:
+                b_.binary(OpKind::Sub, t.begin);
+                operator_pushed(true);
+                break;
+            case Tok::Times:
+                b_.binary(OpKind::Mul, t.begin);
+                operator_pushed(false);
+                break;
+            case Tok::Divide:
+                b_.binary(OpKind::Div, t.begin);
+                operator_pushed(false);
+                break;
+            case Tok::Power:
+                b_.binary(OpKind::Pow, t.begin);
+                operator_pushed(false);
+                break;
             case Tok::RParen: close(t.begin); break;
             case Tok::End: return finish();
             default:
@@ -259,8 +274,14 @@ public:
                 continue;
             }
             switch (t.kind) {
-            case Tok::Plus: b_.binary(OpKind::Add, t.begin); operator_pushed(true); break;
-            case Tok::Minus: b_.binary(OpKind::Sub, t.begin); operator_pushed(true); break;
+            case Tok::Plus:
+                b_.binary(OpKind::Add, t.begin);
+                operator_pushed(true);
+                break;
+            case Tok::Minus:
+                b_.binary(OpKind::Sub, t.begin);
+                operator_pushed(true);
+                break;
             case Tok::Times: times(t.begin); break;
             case Tok::Divide:
                 b_.reduce_until(25);
@@ -358,12 +379,19 @@ private:
     // After \sin (and its power): a delimited argument, or a bare one (\sin 2x).
     void function_argument(Function f, bool has_power, std::size_t pos) {
         switch (lx_.peek().kind) {
-        case Tok::LeftParen: (void)lx_.next(); open(lFnParen, pos, f, has_power); return;
-        case Tok::LParen: (void)lx_.next(); open(lFnBare, pos, f, has_power); return;
-        case Tok::LBrace: (void)lx_.next(); open(lFnBrace, pos, f, has_power); return;
-        default:
-            b_.prefix(OpKind::Function, pos, f, has_power);
-            operator_pushed(false);
+        case Tok::LeftParen:
+            (void)lx_.next();
+            open(lFnParen, pos, f, has_power);
+            return;
+        case Tok::LParen:
+            (void)lx_.next();
+            open(lFnBare, pos, f, has_power);
+            return;
+        case Tok::LBrace:
+            (void)lx_.next();
+            open(lFnBrace, pos, f, has_power);
+            return;
+        default: b_.prefix(OpKind::Function, pos, f, has_power); operator_pushed(false);
         }
     }
 

@@ -36,11 +36,16 @@ CodePoint decode(std::string_view s, std::size_t i) {
 
 Symbol symbol_of(char32_t c) {
     switch (c) {
-    case U'\u03C0': return Symbol::Pi;                        // π
-    case U'\u00D7': case U'\u00B7': case U'\u22C5': return Symbol::Times;  // × · ⋅
-    case U'\u00F7': return Symbol::Divide;                    // ÷
-    case U'\u2212': return Symbol::Minus;                     // −
-    case U'\u00A0': case U'\u2009': case U'\u202F': case U'\u3000': return Symbol::Space;
+    case U'\u03C0': return Symbol::Pi;  // π
+    case U'\u00D7':
+    case U'\u00B7':
+    case U'\u22C5': return Symbol::Times;   // × · ⋅
+    case U'\u00F7': return Symbol::Divide;  // ÷
+    case U'\u2212': return Symbol::Minus;   // −
+    case U'\u00A0':
+    case U'\u2009':
+    case U'\u202F':
+    case U'\u3000': return Symbol::Space;
     default: return Symbol::Letter;
     }
 }

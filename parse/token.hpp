@@ -11,16 +11,16 @@ namespace tavrelo::reading {
 
 enum class Tok : unsigned char {
     End,
-    Number,    // num/den, `decimal` when written with a point or an exponent
-    Name,      // `text`
+    Number,  // num/den, `decimal` when written with a point or an exponent
+    Name,    // `text`
     Pi,
     E,
     Function,  // `function`
     Plus,
     Minus,
-    Times,     // * \cdot \times × ·
-    Divide,    // / \div ÷
-    Power,     // ^ **
+    Times,   // * \cdot \times × ·
+    Divide,  // / \div ÷
+    Power,   // ^ **
     LParen,
     RParen,
     LeftParen,     // \left(

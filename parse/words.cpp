@@ -24,11 +24,11 @@ constexpr std::array kLatex{
 };
 
 constexpr std::array<std::string_view, 40> kGreek{
-    "alpha", "beta",  "gamma", "delta",      "epsilon", "varepsilon", "zeta",  "eta",
-    "theta", "vartheta", "iota", "kappa",    "lambda",  "mu",         "nu",    "xi",
-    "varpi", "rho",   "varrho", "sigma",     "varsigma", "tau",       "upsilon", "phi",
-    "varphi", "chi",  "psi",   "omega",      "Gamma",   "Delta",      "Theta", "Lambda",
-    "Xi",    "Pi",    "Sigma", "Upsilon",    "Phi",     "Psi",        "Omega", "digamma",
+    "alpha",  "beta",     "gamma",  "delta",   "epsilon",  "varepsilon", "zeta",    "eta",
+    "theta",  "vartheta", "iota",   "kappa",   "lambda",   "mu",         "nu",      "xi",
+    "varpi",  "rho",      "varrho", "sigma",   "varsigma", "tau",        "upsilon", "phi",
+    "varphi", "chi",      "psi",    "omega",   "Gamma",    "Delta",      "Theta",   "Lambda",
+    "Xi",     "Pi",       "Sigma",  "Upsilon", "Phi",      "Psi",        "Omega",   "digamma",
 };
 
 std::optional<Function> find(const auto& table, std::string_view word) {
@@ -44,9 +44,7 @@ std::optional<Function> find(const auto& table, std::string_view word) {
 
 std::optional<Function> typed_function(std::string_view word) { return find(kTyped, word); }
 
-std::optional<Function> latex_function(std::string_view command) {
-    return find(kLatex, command);
-}
+std::optional<Function> latex_function(std::string_view command) { return find(kLatex, command); }
 
 bool is_greek_command(std::string_view command) {
     return std::find(kGreek.begin(), kGreek.end(), command) != kGreek.end();

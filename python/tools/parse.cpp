@@ -53,14 +53,14 @@ void raise_parse_error(const ParseError& e) {
 }  // namespace
 
 void bind_parse(py::module_& m) {
-    const py::object& type = parse_error_type
-                                 .call_once_and_store_result([] {
-                                     return py::reinterpret_steal<py::object>(
-                                         PyErr_NewExceptionWithDoc(
-                                             "tavrelo._tavrelo_tools.ParseError", kParseErrorDoc,
-                                             PyExc_ValueError, nullptr));
-                                 })
-                                 .get_stored();
+    const py::object& type =
+        parse_error_type
+            .call_once_and_store_result([] {
+                return py::reinterpret_steal<py::object>(
+                    PyErr_NewExceptionWithDoc("tavrelo._tavrelo_tools.ParseError", kParseErrorDoc,
+                                              PyExc_ValueError, nullptr));
+            })
+            .get_stored();
     if (!type) {
         throw py::error_already_set();
     }
