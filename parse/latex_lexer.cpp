@@ -164,6 +164,14 @@ void LatexLexer::subscript(std::size_t name_begin, Token& tok) {
             if (b < 0x20 || b == 0x7F) {
                 fail(end, "下付き添字に使えない文字があります");
             }
+            if (b >= 0x80) {
+                const CodePoint cp = decode(t_, end);
+                if (cp.length == 0) {
+                    fail(end, "UTF-8 として正しくないバイトがあります");
+                }
+                end += cp.length;
+                continue;
+            }
             depth += t_[end] == '{' ? 1 : t_[end] == '}' ? -1 : 0;
             ++end;
         }

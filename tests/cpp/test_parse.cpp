@@ -23,6 +23,7 @@ TEST(Parse, ErrorsGiveBytesAndCharacters) {
         {"θ + )", false, 5, 4, "構文エラー"},
         {"x + \xff", false, 4, 4, "構文エラー: UTF-8"},
         {"\\frac{\xce}{2}", true, 6, 6, "構文エラー: UTF-8"},
+        {"x_{\xff}", true, 3, 3, "構文エラー: UTF-8"},
         {"x - 2147483649", true, 4, 4, "整数オーバーフローエラー"},
         {std::string_view("x\0y", 3), false, 1, 1, "構文エラー: NUL"},
     };
