@@ -3,4 +3,5 @@
 
 #include "core/expr.hpp"
 #include "expand/expand.hpp"
+#include "parse/parse.hpp"
 #include "simplify/simplify.hpp"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer harness with clang, AddressSanitizer and UndefinedBehaviorSanitizer in
-# build/fuzz and runs it for a bounded time on fuzz/corpus (default 60 seconds).
+# Builds the libFuzzer harnesses with clang, AddressSanitizer and UndefinedBehaviorSanitizer in
+# build/fuzz and runs each for a bounded time: fuzz_expr on fuzz/corpus (default 60 seconds),
+# then the readers' fuzz_parse on fuzz/corpus_parse (TAVRELO_FUZZ_PARSE_SECONDS, default 30).
 # Usage: scripts/fuzz.sh [seconds] [extra libFuzzer flags...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,7 +24,7 @@ fi
 build=build/fuzz
 CXX=clang++ cmake -S . -B "$build" -DTAVRELO_BUILD_FUZZER=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     >/dev/null
-cmake --build "$build" -j 2 --target fuzz_expr
+cmake --build "$build" -j 2 --target fuzz_expr fuzz_parse
 
 # New inputs go to a scratch directory; the committed corpus stays small and unchanged.
 scratch="$build/corpus"
@@ -31,3 +32,9 @@ mkdir -p "$scratch"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 "$build/fuzz_expr" "$scratch" fuzz/corpus -max_total_time="$seconds" -max_len=512 \
     -timeout=30 -rss_limit_mb=3072 -print_final_stats=1 -print_funcs=0 -artifact_prefix="$build/" "$@"
+
+scratch_parse="$build/corpus_parse"
+mkdir -p "$scratch_parse"
+"$build/fuzz_parse" "$scratch_parse" fuzz/corpus_parse -dict=fuzz/parse.dict \
+    -max_total_time="${TAVRELO_FUZZ_PARSE_SECONDS:-30}" -max_len=4096 -timeout=30 \
+    -rss_limit_mb=3072 -print_final_stats=1 -print_funcs=0 -artifact_prefix="$build/parse-" "$@"

@@ -22,6 +22,7 @@ from ._tavrelo_core import (
     simplify,
 )
 from . import _tavrelo_tools  # noqa: F401  (the functions beyond the core; filled in below)
+from ._tavrelo_tools import ParseError, parse, parse_latex
 from .sympy_bridge import from_sympy, to_sympy
 
 __all__ = [
@@ -46,4 +47,7 @@ __all__ = [
     "expand",
     "to_sympy",
     "from_sympy",
+    "parse",
+    "parse_latex",
+    "ParseError",
 ]
