@@ -12,6 +12,7 @@ import pytest
 
 import tavrelo
 import tavrelo._tavrelo_core as core
+import tavrelo._tavrelo_tools as tools
 from tavrelo import (
     Add,
     Cbrt,
@@ -360,9 +361,14 @@ def test_import_again_gives_the_same_module() -> None:
 
 def test_package_reexports_the_module() -> None:
     module_names = [*CLASS_NAMES, "simplify", "expand"]
-    assert tavrelo.__all__ == [*module_names, "to_sympy", "from_sympy"]
+    assert tavrelo.__all__[: len(module_names)] == module_names
     for name in module_names:
         assert getattr(tavrelo, name) is getattr(core, name)
+    # Every function of the second module is offered by the package too.
+    for name in (n for n in vars(tools) if not n.startswith("_")):
+        assert name in tavrelo.__all__ and getattr(tavrelo, name) is getattr(tools, name)
+    assert {"to_sympy", "from_sympy"} <= set(tavrelo.__all__)
+    assert all(hasattr(tavrelo, name) for name in tavrelo.__all__)
 
 
 def test_stub_and_marker_are_installed() -> None:
