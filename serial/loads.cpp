@@ -1,5 +1,6 @@
 // Reading a tree back. Every read is checked against the end of the data, and every allocation
 // follows a record actually read, so hostile input costs memory in proportion to its size.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <numeric>
@@ -18,6 +19,12 @@ namespace {
 using namespace serial;
 
 constexpr std::string_view kCorrupt = "直列化データが壊れています: ";
+
+// Class names by kind, for messages.
+constexpr std::array<const char*, 16> kClassNames{
+    "Int",  "Var", "Rational", "Neg",  "Add", "Mul", "Div", "Pow",
+    "Sqrt", "Pi",  "E",        "Cbrt", "Sin", "Cos", "Tan", "Log",
+};
 
 class Reader {
 public:
@@ -148,7 +155,8 @@ private:
         if (!made) {
             const std::size_t needed = arity(kind);
             if (values_.size() < needed) {
-                fail("節点 " + std::to_string(static_cast<int>(kind)) + " の子が足りません", start);
+                fail(std::string(kClassNames[static_cast<std::size_t>(kind)]) + " の子が足りません",
+                     start);
             }
             made = needed == 1 ? unary(kind, pop()) : binary(kind);
         }

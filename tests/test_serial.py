@@ -4,6 +4,7 @@ import copy
 import multiprocessing
 import pickle
 import struct
+import threading
 from collections.abc import Callable
 from concurrent.futures import ProcessPoolExecutor
 from typing import Any
@@ -207,3 +208,26 @@ def test_process_pools_send_and_return_trees(pool: Callable[[], Any]) -> None:
     with pool() as p:
         results = list(p.map(expand, inputs))
     assert all(same(r, expand(i)) for r, i in zip(results, inputs, strict=True))
+
+
+def test_threads_write_and_read_at_once() -> None:
+    # dumps and loads release the interpreter lock: the threads really overlap.
+    shared = Pow(Add(x, Int(1)), Int(2))
+    tree = Mul(shared, Add(shared, Sin(y)))
+    for _ in range(200):
+        tree = Add(tree, Neg(shared))
+    errors: list[BaseException] = []
+
+    def work() -> None:
+        try:
+            for _ in range(100):
+                assert same(loads(dumps(tree)), tree)
+        except BaseException as exc:
+            errors.append(exc)
+
+    threads = [threading.Thread(target=work) for _ in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert not errors
