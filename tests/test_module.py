@@ -13,15 +13,13 @@ import pytest
 import tavrelo
 import tavrelo._tavrelo_core as core
 import tavrelo._tavrelo_tools as tools
+from node_classes import BINARY, UNARY
 from tavrelo import (
     Add,
-    Cbrt,
-    Cos,
     Div,
     E,
     Expr,
     Int,
-    Log,
     Mul,
     Neg,
     Pi,
@@ -29,7 +27,6 @@ from tavrelo import (
     Rational,
     Sin,
     Sqrt,
-    Tan,
     Var,
     expand,
     simplify,
@@ -61,8 +58,6 @@ CLASSES: list[tuple[str, list[tuple[str, str]] | None, list[tuple[str, str]]]] =
 ]
 CLASS_NAMES = [name for name, _, _ in CLASSES]
 NODE_CLASSES = [getattr(core, name) for name in CLASS_NAMES[1:]]
-UNARY = [Neg, Sqrt, Cbrt, Sin, Cos, Tan, Log]
-BINARY = [Add, Mul, Div, Pow]
 DOCSTRINGS = {
     "to_string": "LaTeX形式の文字列を返す",
     "simplify": "数式を簡略化する",
@@ -378,6 +373,7 @@ def test_stub_and_marker_are_installed() -> None:
     stub = ast.parse((package / "_tavrelo_core.pyi").read_text(encoding="utf-8"))
     classes = [n.name for n in stub.body if isinstance(n, ast.ClassDef)]
     assert [c for c in classes if c in CLASS_NAMES] == CLASS_NAMES
+
 
 def test_subinterpreters(child_python: Callable[..., Any]) -> None:
     # An isolated subinterpreter refuses the module; a legacy one registers classes of its own.
