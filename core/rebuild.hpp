@@ -27,6 +27,7 @@ template <class Combine>
         const Expr* node;
         const ExprPtr* second;  // the child still to take up, or null
         ExprKind kind;
+        bool binary;
         bool shared;  // its replacement goes into the memo
     };
     std::vector<Frame> frames;
@@ -54,7 +55,7 @@ template <class Combine>
                 }
             }
             const Children children = children_of(e, kind);
-            frames.push_back(Frame{&e, children.second, kind, shared});
+            frames.push_back(Frame{&e, children.second, kind, children.second != nullptr, shared});
             next = children.first;
         }
         // Up, closing every frame whose children are all rebuilt.
@@ -69,13 +70,11 @@ template <class Combine>
                 top.second = nullptr;
                 break;
             }
-            ExprPtr result;
-            if (arity_of(top.kind) == 2) {
-                ExprPtr first = std::move(firsts.back());
+            ExprPtr result = top.binary
+                                 ? combine(top.kind, std::move(firsts.back()), std::move(carry))
+                                 : combine(top.kind, std::move(carry), ExprPtr());
+            if (top.binary) {
                 firsts.pop_back();
-                result = combine(top.kind, std::move(first), std::move(carry));
-            } else {
-                result = combine(top.kind, std::move(carry), ExprPtr());
             }
             if (top.shared) {
                 memo.emplace(top.node, result);
