@@ -2,5 +2,6 @@
 #pragma once
 
 #include "core/expr.hpp"
+#include "diff/diff.hpp"
 #include "expand/expand.hpp"
 #include "simplify/simplify.hpp"

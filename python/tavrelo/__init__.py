@@ -22,6 +22,7 @@ from ._tavrelo_core import (
     simplify,
 )
 from . import _tavrelo_tools  # noqa: F401  (the functions beyond the core; filled in below)
+from ._tavrelo_tools import diff
 from .sympy_bridge import from_sympy, to_sympy
 
 __all__ = [
@@ -44,6 +45,7 @@ __all__ = [
     "Log",
     "simplify",
     "expand",
+    "diff",
     "to_sympy",
     "from_sympy",
 ]
