@@ -21,6 +21,9 @@ class Prepared:
     # expression (LaTeX of B3's result); None where there is nothing to compare.
     terms_of_result: Callable[[object], int] | None = None
     input_terms: int | None = None
+    # A number every system's result must agree on (a derivative's value at a point), where
+    # term counts say nothing; compared with a relative tolerance.
+    value_of_result: Callable[[object], complex] | None = None
 
 
 @dataclass(frozen=True)
@@ -50,7 +53,7 @@ EXPANDERS = (TAVRELO, SYMENGINE, SYMPY, FLINT)
 
 # Modules beside this one with the cases of the functions beyond the core, each with a
 # make_cases(quick) -> list[Case].
-CAPABILITY_CASES: tuple[str, ...] = ()
+CAPABILITY_CASES: tuple[str, ...] = ("cases_diff",)
 
 
 def make_cases(quick: bool) -> list[Case]:

@@ -133,7 +133,9 @@ ExprPtr diff(ExprPtr expr, std::string_view var, int order,
     if (order < 0) {
         throw std::invalid_argument("微分の階数は 0 以上の整数で指定してください");
     }
-    ExprPtr result = simplify(std::move(expr));
+    // A tree that is already simplified (a result of expand, say) is not rebuilt first.
+    ExprPtr result =
+        order > 0 && expr && is_simplified(expr) ? std::move(expr) : simplify(std::move(expr));
     for (int i = 0; i < order && result; ++i) {
         if (before_step) {
             before_step();

@@ -24,6 +24,7 @@ from tavrelo import (
     Sqrt,
     Tan,
     Var,
+    diff,
     expand,
     simplify,
 )
@@ -117,6 +118,20 @@ def main() -> None:
             Pow(Add(x, y), Int(2)),
             Pow(Add(x, Int(1)), Int(3)),
             Mul(Add(x, Int(1)), Add(x, Int(-1))),
+        ],
+    )
+
+    heading("diff (d/dx)")
+    show_rows(
+        lambda tree: diff(tree, x),
+        [
+            Pow(x, Int(3)),
+            Sin(Mul(Int(2), x)),
+            Mul(Pow(x, Int(2)), Pow(E(), x)),
+            Div(x, Add(x, Int(1))),
+            Pow(Add(Pow(x, Int(2)), Int(1)), Int(5)),
+            Log(Cos(x)),
+            Pow(x, x),
         ],
     )
 
