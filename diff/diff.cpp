@@ -19,9 +19,35 @@ namespace {
 
 using textbook::Term;
 
+struct Step {
+    const ExprPtr* node;
+    bool children_pushed;
+};
+
+// The walk's stacks are kept between calls on a thread. A large allocation at every call can cost
+// more than a small derivative: the C library first merges every small block freed since the
+// last one, by any code of the process. A stack that a deep tree grew is not kept.
+constexpr std::size_t kKeptEntries = std::size_t{1} << 16;
+thread_local std::vector<Step> spare_steps;
+thread_local std::vector<Term> spare_results;
+
 class Walk {
 public:
-    explicit Walk(std::string_view var) : ctx_{var, make_node<Var>(std::string(var))} {}
+    explicit Walk(std::string_view var)
+        : ctx_{var, make_node<Var>(std::string(var))}, pending_(std::move(spare_steps)),
+          results_(std::move(spare_results)) {}
+
+    ~Walk() {
+        pending_.clear();
+        results_.clear();
+        if (pending_.capacity() <= kKeptEntries && results_.capacity() <= kKeptEntries) {
+            spare_steps = std::move(pending_);
+            spare_results = std::move(results_);
+        }
+    }
+
+    Walk(const Walk&) = delete;
+    Walk& operator=(const Walk&) = delete;
 
     Term run(const ExprPtr& root) {
         pending_.push_back({&root, false});
@@ -70,11 +96,6 @@ public:
     }
 
 private:
-    struct Step {
-        const ExprPtr* node;
-        bool children_pushed;
-    };
-
     // Leaves answer at once: the variable itself is 1, every other leaf 0. nullptr: not a leaf.
     const Term* leaf_derivative(const Expr& e) const {
         switch (kind_of(e)) {
@@ -114,7 +135,7 @@ private:
     const detail::DiffContext ctx_;
     const Term zero_ = Term::zero();
     const Term one_ = Term::number(detail::Coefficient{1, 1});
-    std::vector<Step> pending_;
+    std::vector<Step> pending_;  // initialised from the spares: declared after ctx_, as used
     std::vector<Term> results_;
     std::unordered_map<const Expr*, Term> memo_;
 };

@@ -1,6 +1,7 @@
 #include "diff/rules.hpp"
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 
 #include "diff/coefficient.hpp"
@@ -68,25 +69,31 @@ std::optional<Collected> collected_quotient(const ExprPtr& f, const ExprPtr& g,
                      exponent > 0 ? textbook::power(base, exponent) : nullptr};
 }
 
+struct Fraction {
+    Term num;
+    Term den;
+};
+
 // For g = h^k (k >= 2) the common factor h^(k-1) of the quotient rule is left out, as a teacher
-// does: (f'h - k f h') / h^(k+1), with h' read off g' = k h^(k-1) h'. Zero (and `denominator`
-// untouched) when g is no such power or h' does not come out free of fractions.
-Term reduced_quotient(const ExprPtr& f, const ExprPtr& g, const Term& df, const Term& dg,
-                      Term& denominator) {
-    if (kind_of(*g) != ExprKind::Pow || kind_of(*as<Pow>(*g).exp) != ExprKind::Int ||
-        as<Int>(*as<Pow>(*g).exp).value < 2) {
-        return Term::zero();
+// does: (f'h - k f h') / h^(k+1), with h' read off g' = k h^(k-1) h'. Nothing when g is no such
+// power or h' does not come out free of fractions.
+std::optional<Fraction> reduced_quotient(const ExprPtr& f, const ExprPtr& g, const Term& df,
+                                         const Term& dg) {
+    if (kind_of(*g) != ExprKind::Pow || kind_of(*as<Pow>(*g).exp) != ExprKind::Int) {
+        return std::nullopt;
+    }
+    const int k = as<Int>(*as<Pow>(*g).exp).value;
+    if (k < 2 || k == std::numeric_limits<int>::max()) {
+        return std::nullopt;
     }
     const ExprPtr& h = as<Pow>(*g).base;
-    const std::int64_t k = as<Int>(*as<Pow>(*g).exp).value;
     const Term scale{Coefficient{k, 1}, textbook::power(h, k - 1), nullptr, nullptr};
     Term dh = Term::of(textbook::build(div(dg, scale)));
     if (dh.den) {
-        return Term::zero();
+        return std::nullopt;
     }
-    denominator = textbook::power(Term::of(h), k + 1);
-    return sub(mul(df, Term::of(h)),
-               mul(number(static_cast<int>(k)), mul(Term::of(f), std::move(dh))));
+    return Fraction{sub(mul(df, Term::of(h)), mul(number(k), mul(Term::of(f), std::move(dh)))),
+                    textbook::power(Term::of(h), std::int64_t{k} + 1)};
 }
 
 // Quotients of polynomials are written collected when the numerator is not longer than the
@@ -99,22 +106,22 @@ Term quotient(const ExprPtr& f, const ExprPtr& g, Term df, Term dg, const DiffCo
     if (df.is_zero()) {
         return neg(div(mul(Term::of(f), std::move(dg)), square(Term::of(g))));
     }
-    Term denominator = square(Term::of(g));
-    Term numerator = reduced_quotient(f, g, df, dg, denominator);
-    if (numerator.is_zero()) {
-        numerator = sub(mul(std::move(df), Term::of(g)), mul(Term::of(f), std::move(dg)));
-        if (numerator.is_zero()) {
-            return numerator;
-        }
+    auto rule = reduced_quotient(f, g, df, dg);
+    if (!rule) {
+        rule = Fraction{sub(mul(std::move(df), Term::of(g)), mul(Term::of(f), std::move(dg))),
+                        square(Term::of(g))};
+    }
+    if (rule->num.is_zero()) {
+        return Term::zero();
     }
     if (const auto collected = collected_quotient(f, g, ctx)) {
         constexpr std::size_t cap = 4 * Polynomial::kMaxNodes;
         if (collected->num.is_zero() || tree_size(textbook::build(collected->num), cap) <=
-                                            tree_size(textbook::build(numerator), cap)) {
+                                            tree_size(textbook::build(rule->num), cap)) {
             return collected->den ? div(collected->num, Term::of(collected->den)) : collected->num;
         }
     }
-    return div(std::move(numerator), std::move(denominator));
+    return div(std::move(rule->num), std::move(rule->den));
 }
 
 // f^(g-1) for an exponent g free of the variable; an Int exponent of -2147483648 leaves

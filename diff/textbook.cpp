@@ -38,7 +38,9 @@ Scaled split_product(const ExprPtr& e) {
         s = {Coefficient::of_number(b), nullptr};
     } else if (is_kind(b, ExprKind::Mul)) {
         const auto& m = as<Mul>(b);
-        if (is_number_node(*m.left)) {
+        if (is_number_node(*m.left) && is_number_node(*m.right)) {  // the simplifier keeps 1/2 * 3
+            s = {Coefficient::of_number(*m.left) * Coefficient::of_number(*m.right), nullptr};
+        } else if (is_number_node(*m.left)) {
             s = {Coefficient::of_number(*m.left), m.right};
         } else if (is_number_node(*m.right)) {
             s = {Coefficient::of_number(*m.right), m.left};

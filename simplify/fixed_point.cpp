@@ -2,7 +2,9 @@
 // caller about to simplify a result of expand or diff again can skip the pass. The answer may be
 // "no" for a tree that is simplified (a root or a function of a number, whose rules need
 // arithmetic or special values to decide), never "yes" for one that is not.
+#include <cstddef>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "core/children.hpp"
@@ -64,13 +66,13 @@ bool only_otherwise_matches(K k, const Child& a, const Child& b) {
     }
 }
 
-}  // namespace
+// Kept between calls on a thread, so that a check allocates nothing in the common case (a
+// fresh large block can cost more than the check). One that a deep tree grew is not kept.
+constexpr std::size_t kKeptEntries = std::size_t{1} << 16;
+thread_local std::vector<const ExprPtr*> spare_pending;
 
-bool is_simplified(const ExprPtr& root) {
-    if (is_leaf(kind_of(*root))) {
-        return true;
-    }
-    std::vector<const ExprPtr*> pending{&root};   // inner nodes only
+bool all_final(const ExprPtr& root, std::vector<const ExprPtr*>& pending) {
+    pending.push_back(&root);                     // inner nodes only
     std::unordered_set<const Expr*> shared_seen;  // inner nodes with several owners, seen once
     while (!pending.empty()) {
         const ExprPtr& e = *pending.back();
@@ -95,6 +97,22 @@ bool is_simplified(const ExprPtr& root) {
         }
     }
     return true;
+}
+
+}  // namespace
+
+bool is_simplified(const ExprPtr& root) {
+    if (is_leaf(kind_of(*root))) {
+        return true;
+    }
+    std::vector<const ExprPtr*> pending = std::move(spare_pending);
+    pending.clear();
+    const bool simplified = all_final(root, pending);
+    if (pending.capacity() <= kKeptEntries) {
+        pending.clear();
+        spare_pending = std::move(pending);
+    }
+    return simplified;
 }
 
 }  // namespace tavrelo
