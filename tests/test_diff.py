@@ -117,6 +117,14 @@ def test_absent_variable_gives_int_zero(tree):
     assert type(result) is Int and result.value() == 0
 
 
+def test_order_may_be_any_integer_type():
+    class Two:
+        def __index__(self):
+            return 2
+
+    assert diff(P(x, 3), x, Two()).to_string() == "6x"
+
+
 def test_none_and_order_zero():
     assert diff(None, "x") is None
     tree = Add(Mul(Int(1), x), Int(0))

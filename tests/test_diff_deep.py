@@ -86,3 +86,21 @@ except MemoryError:
     )
     assert done.returncode == 0, done.stderr[-2000:]
     assert done.stdout.strip() == "ok"
+
+
+def test_ctrl_c_stops_a_high_order(child_python):
+    # 2^31 - 1 derivatives of sin(x) would take hours; the check between orders ends it.
+    done = child_python(
+        """
+import os, signal
+x = Var("x")
+threading.Timer(0.5, lambda: os.kill(os.getpid(), signal.SIGINT)).start()
+try:
+    diff(Sin(x), x, 2**31 - 1)
+except KeyboardInterrupt:
+    print("ok")
+""",
+        timeout=60,
+    )
+    assert done.returncode == 0, done.stderr[-2000:]
+    assert done.stdout.strip() == "ok"

@@ -338,9 +338,10 @@ def test_import_again_gives_the_same_module() -> None:
 
 def test_package_reexports_the_module() -> None:
     module_names = [*CLASS_NAMES, "simplify", "expand"]
-    assert tavrelo.__all__ == [*module_names, "to_sympy", "from_sympy"]
+    assert tavrelo.__all__ == [*module_names, "diff", "to_sympy", "from_sympy"]
     for name in module_names:
         assert getattr(tavrelo, name) is getattr(core, name)
+    assert tavrelo.diff is tavrelo._tavrelo_tools.diff
 
 
 def test_stub_and_marker_are_installed() -> None:

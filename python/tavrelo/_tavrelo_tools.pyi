@@ -7,9 +7,9 @@ from ._tavrelo_core import Expr, Var
 # The n-th derivative with respect to `var` (a Var or its name), simplified and in textbook
 # form; n = 0 gives simplify(expr). None passes through unchanged.
 @typing.overload
-def diff(expr: Expr, var: Var | str, n: int = 1) -> Expr:
+def diff(expr: Expr, var: Var | str, n: typing.SupportsIndex = 1) -> Expr:
     """数式を変数で n 回微分し、簡略化した結果を返す"""
 
 @typing.overload
-def diff(expr: None, var: Var | str, n: int = 1) -> None:
+def diff(expr: None, var: Var | str, n: typing.SupportsIndex = 1) -> None:
     """数式を変数で n 回微分し、簡略化した結果を返す"""

@@ -43,13 +43,18 @@ std::string variable_name(const py::object& var) {
                          " が渡されました)");
 }
 
+// Any integer (an int or an object with __index__, such as a NumPy integer), but not a bool.
 int order_of(const py::object& n) {
-    if (!PyLong_Check(n.ptr()) || PyBool_Check(n.ptr())) {
+    if (!PyIndex_Check(n.ptr()) || PyBool_Check(n.ptr())) {
         throw py::type_error("diff: n には 0 以上の int を指定してください (" + type_name(n) +
                              " が渡されました)");
     }
+    const py::object as_int = py::reinterpret_steal<py::object>(PyNumber_Index(n.ptr()));
+    if (!as_int) {
+        throw py::error_already_set();
+    }
     int overflow = 0;
-    const long long v = PyLong_AsLongLongAndOverflow(n.ptr(), &overflow);
+    const long long v = PyLong_AsLongLongAndOverflow(as_int.ptr(), &overflow);
     if (overflow < 0 || (overflow == 0 && v < 0)) {
         throw py::value_error("diff: 微分の階数 n は 0 以上でなければなりません (n = " +
                               std::string(py::str(n)) + ")");
