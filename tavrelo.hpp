@@ -4,6 +4,7 @@
 #include "compare/same.hpp"
 #include "compare/structural_hash.hpp"
 #include "core/expr.hpp"
+#include "diff/diff.hpp"
 #include "expand/expand.hpp"
 #include "parse/parse.hpp"
 #include "serial/serial.hpp"

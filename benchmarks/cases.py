@@ -22,6 +22,9 @@ class Prepared:
     terms_of_result: Callable[[object], int] | None = None
     input_terms: int | None = None
     detail: str = ""  # what the report shows beside the time, e.g. the size of what was written
+    # A number every system's result must agree on (a derivative's value at a point), where
+    # term counts say nothing; compared with a relative tolerance.
+    value_of_result: Callable[[object], complex] | None = None
 
 
 @dataclass(frozen=True)
@@ -51,7 +54,7 @@ EXPANDERS = (TAVRELO, SYMENGINE, SYMPY, FLINT)
 
 # Modules beside this one with the cases of the functions beyond the core, each with a
 # make_cases(quick) -> list[Case].
-CAPABILITY_CASES: tuple[str, ...] = ("cases_travel", "cases_parse")
+CAPABILITY_CASES: tuple[str, ...] = ("cases_travel", "cases_parse", "cases_diff")
 
 
 def make_cases(quick: bool) -> list[Case]:

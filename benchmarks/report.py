@@ -105,6 +105,8 @@ def problems(rows: list[Row]) -> list[str]:
             found.append(f"{row.case.id}: {row.note}")
         if problem := row.term_problem():
             found.append(f"{row.case.id}: {problem}")
+        if problem := row.value_problem():
+            found.append(f"{row.case.id}: {problem}")
         for system, cell in row.cells.items():
             if cell.error:
                 found.append(f"{row.case.id}, {system}: {cell.error}")

@@ -14,6 +14,7 @@ class Cell:
     samples: list[float] = field(default_factory=list)  # seconds for the whole case, per round
     extrapolated_from: int | None = None  # calls actually timed, when fewer than the case's
     terms: int | None = None
+    value: complex | None = None  # see Prepared.value_of_result
     maxrss_kib: int | None = None
     error: str | None = None
     detail: str = ""
@@ -48,6 +49,18 @@ class Row:
             want = f"expected {expected:,}; " if expected is not None else ""
             return f"term counts differ: {want}{found}"
         return None
+
+    def value_problem(self, rel_tol: float = 1e-6) -> str | None:
+        """Results whose values at the case's point disagree."""
+        values = {s: c.value for s, c in self.cells.items() if c.value is not None}
+        if not values:
+            return None
+        scale = max(abs(v) for v in values.values())
+        reference = next(iter(values.values()))
+        if all(abs(v - reference) <= rel_tol * scale for v in values.values()):
+            return None
+        found = ", ".join(f"{s} {v:.12g}" for s, v in values.items())
+        return f"results differ at the point: {found}"
 
     def terms(self) -> int | None:
         counts = {c.terms for c in self.cells.values() if c.terms is not None}

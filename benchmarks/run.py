@@ -114,7 +114,7 @@ def _run(args: argparse.Namespace, argv: list[str], launcher: Launcher) -> int:
     for line in notes + problems:
         print(f"note: {line}")
     print(f"wrote {out / 'results.md'} and {out / 'results.png'}")
-    failed = any(row.term_problem() for row in rows)
+    failed = any(row.term_problem() or row.value_problem() for row in rows)
     return 1 if failed else 0
 
 
@@ -186,6 +186,8 @@ def _time_python(case: Case, rounds: int, budget: float) -> Row:
         cell = row.cells[system]
         try:
             probe, result = _timed(lambda: p.run(1), case.gc_off)
+            if p.value_of_result is not None:
+                cell.value = p.value_of_result(result)
             if p.terms_of_result is not None:
                 cell.terms = p.terms_of_result(result)
             else:

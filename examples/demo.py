@@ -24,6 +24,7 @@ from tavrelo import (
     Sqrt,
     Tan,
     Var,
+    diff,
     expand,
     parse,
     parse_latex,
@@ -122,6 +123,19 @@ def main() -> None:
         ],
     )
 
+    heading("diff (d/dx)")
+    show_rows(
+        lambda tree: diff(tree, x),
+        [
+            Pow(x, Int(3)),
+            Sin(Mul(Int(2), x)),
+            Mul(Pow(x, Int(2)), Pow(E(), x)),
+            Div(x, Add(x, Int(1))),
+            Pow(Add(Pow(x, Int(2)), Int(1)), Int(5)),
+            Log(Cos(x)),
+            Pow(x, x),
+        ],
+    )
     heading("reading")
     for text in ["(x+1)^2 - 3x/2", "x**2*y + 3*sqrt(x)/2 - exp(-x)"]:
         print(f"  parse({text!r})  ->  {expand(parse(text)).to_string()}")

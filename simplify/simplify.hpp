@@ -9,6 +9,10 @@ namespace tavrelo {
 // An empty handle gives an empty handle; the input is never changed.
 [[nodiscard]] ExprPtr simplify(ExprPtr expr);
 
+// True when simplify would give back the same tree, checked without building anything (see
+// fixed_point.cpp); may say false for some simplified trees, never true for others.
+[[nodiscard]] bool is_simplified(const ExprPtr& root);
+
 // True when `e` is an Int of value `n`.
 [[nodiscard]] bool is_int_value(const ExprPtr& e, int n);
 

@@ -120,3 +120,22 @@ def test_term_counts_must_agree(
     for system, n in counts.items():
         row.cells[system] = Cell(terms=n)
     assert (row.term_problem() is not None) == problem
+
+
+@pytest.mark.parametrize(
+    ("values", "problem"),
+    [
+        ({"Tavrelo": 2.0 + 0j, "SymEngine": 2.0 + 1e-9j, "SymPy": 2.0000000001 + 0j}, False),
+        ({"Tavrelo": 2.0 + 0j, "SymEngine": 2.1 + 0j}, True),
+        ({"Tavrelo": 1e-170 + 0j, "SymEngine": 3e-170 + 0j}, True),  # tiny values are compared too
+        ({"Tavrelo": 5.0 + 0j}, False),
+    ],
+)
+def test_values_at_the_point_must_agree(values: dict[str, complex], problem: bool) -> None:
+    from cases import Case
+    from results import Cell, Row
+
+    row = Row(Case("D1", "D", "", "", tuple(values)))
+    for system, v in values.items():
+        row.cells[system] = Cell(value=v)
+    assert (row.value_problem() is not None) == problem

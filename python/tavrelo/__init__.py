@@ -21,7 +21,7 @@ from ._tavrelo_core import (
     expand,
     simplify,
 )
-from ._tavrelo_tools import ParseError, parse, parse_latex
+from ._tavrelo_tools import ParseError, diff, parse, parse_latex
 from ._tavrelo_tools import dumps, loads, same, structural_hash
 from . import _pickling  # noqa: F401  (registers the node classes with copyreg)
 from .sympy_bridge import from_sympy, to_sympy
@@ -48,6 +48,7 @@ __all__ = [
     "expand",
     "to_sympy",
     "from_sympy",
+    "diff",
     "same",
     "structural_hash",
     "dumps",

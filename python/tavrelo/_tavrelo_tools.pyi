@@ -1,8 +1,9 @@
 """Tavrelo: 構造比較・直列化・微分・構文解析・代入・数値評価"""
 
 import collections.abc
+import typing
 
-from ._tavrelo_core import Expr
+from ._tavrelo_core import Expr, Var
 
 def same(a: Expr, b: Expr) -> bool:
     """二つの木が構造として同じか（同じクラス・値・名前が同じ位置にある）を返す"""
@@ -31,3 +32,13 @@ def parse(text: str, *, split_letters: bool = False) -> Expr:
 def parse_latex(text: str, *, split_letters: bool = False) -> Expr:
     """Reads LaTeX: everything to_string writes (it prints back to the same text) and the LaTeX
     people type. With split_letters, `xy` is x times y instead of one name."""
+
+# The n-th derivative with respect to `var` (a Var or its name), simplified and in textbook
+# form; n = 0 gives simplify(expr). None passes through unchanged.
+@typing.overload
+def diff(expr: Expr, var: Var | str, n: typing.SupportsIndex = 1) -> Expr:
+    """数式を変数で n 回微分し、簡略化した結果を返す"""
+
+@typing.overload
+def diff(expr: None, var: Var | str, n: typing.SupportsIndex = 1) -> None:
+    """数式を変数で n 回微分し、簡略化した結果を返す"""
