@@ -2,5 +2,7 @@
 #pragma once
 
 #include "core/expr.hpp"
+#include "evaluate/evaluate.hpp"
 #include "expand/expand.hpp"
 #include "simplify/simplify.hpp"
+#include "subs/subs.hpp"

@@ -1,4 +1,8 @@
-"""Tavrelo: expression trees for high-school calculus, printed as LaTeX, simplified and expanded."""
+"""Tavrelo: expression trees for high-school calculus, printed as LaTeX, simplified and expanded.
+
+``tavrelo.compile`` is not in ``__all__``: ``from tavrelo import *`` would hide the builtin.
+``%load_ext tavrelo`` in IPython or Jupyter shows trees as typeset LaTeX (see ``tavrelo.notebook``).
+"""
 
 from ._tavrelo_core import (
     Add,
@@ -22,6 +26,8 @@ from ._tavrelo_core import (
     simplify,
 )
 from . import _tavrelo_tools  # noqa: F401  (the functions beyond the core; filled in below)
+from ._tavrelo_tools import Compiled, compile, evaluate, subs
+from .notebook import load_ipython_extension, unload_ipython_extension
 from .sympy_bridge import from_sympy, to_sympy
 
 __all__ = [
@@ -46,4 +52,7 @@ __all__ = [
     "expand",
     "to_sympy",
     "from_sympy",
+    "subs",
+    "evaluate",
+    "Compiled",
 ]
