@@ -23,8 +23,9 @@ enum class Op : std::uint8_t {
     mul,
     div,
     pow,
-    pow_int,    // a ^ k, k an integer in 32 bits
-    undefined,  // a constant part outside the domain: NaN, or the point runner's error
+    pow_int,     // a ^ k, k an integer in 32 bits
+    add_scaled,  // a + k * b: a sum with a term times a constant, one pass instead of two
+    undefined,   // a constant part outside the domain: NaN, or the point runner's error
 };
 
 // Where the operands come from: slots, or a slot and the constant `k`.

@@ -36,7 +36,8 @@ stamp=.venv/.deps-installed
 if [ ! -f "$stamp" ] || [ pyproject.toml -nt "$stamp" ]; then
     "$PY" -m pip install -q --upgrade pip
     "$PY" -m pip install -q "scikit-build-core>=0.11" "pybind11==3.1.0" ninja \
-        "pytest>=8" "hypothesis>=6" "matplotlib>=3.8" "mypy>=1.10" "sympy>=1.12" "build>=1.2"
+        "pytest>=8" "hypothesis>=6" "matplotlib>=3.8" "mypy>=1.10" "sympy>=1.12" "build>=1.2" \
+        "numpy>=1.24" "ipykernel>=6.20" "nbclient>=0.10" "nbformat>=5.9"
     touch "$stamp"
 fi
 
