@@ -50,7 +50,7 @@ EXPANDERS = (TAVRELO, SYMENGINE, SYMPY, FLINT)
 
 # Modules beside this one with the cases of the functions beyond the core, each with a
 # make_cases(quick) -> list[Case].
-CAPABILITY_CASES: tuple[str, ...] = ()
+CAPABILITY_CASES: tuple[str, ...] = ("cases_evaluate",)
 
 
 def make_cases(quick: bool) -> list[Case]:

@@ -11,10 +11,11 @@ import subprocess
 from pathlib import Path
 
 from results import Row, targets
-from systems import CPP_REBUILD, FLINT, PEERS, SLOTS, SYMENGINE, SYMPY, TAVRELO, version
+from systems import CPP_REBUILD, FLINT, NUMPY, PEERS, SLOTS, SYMENGINE, SYMPY, TAVRELO, version
 
-SHORT = {TAVRELO: "T", SYMENGINE: "SE", SYMPY: "SP", FLINT: "FL", SLOTS: "PY", CPP_REBUILD: "C++"}
-FLOORS = (SLOTS, CPP_REBUILD)
+SHORT = {TAVRELO: "T", SYMENGINE: "SE", SYMPY: "SP", FLINT: "FL", SLOTS: "PY", CPP_REBUILD: "C++",
+         NUMPY: "NP"}
+FLOORS = (SLOTS, CPP_REBUILD, NUMPY)
 
 
 def seconds(t: float | None) -> str:
@@ -228,6 +229,7 @@ def chart(rows: list[Row], path: Path) -> str | None:
         FLINT: "tab:orange",
         SLOTS: "tab:purple",
         CPP_REBUILD: "tab:red",
+        NUMPY: "tab:brown",
     }
     fig, ax = plt.subplots(figsize=(14, 5.5))
     width = 0.8 / 3

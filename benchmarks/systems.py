@@ -12,16 +12,24 @@ SYMPY = "SymPy"
 FLINT = "python-flint"
 SLOTS = "Python __slots__"
 CPP_REBUILD = "C++ rebuild"
+NUMPY = "NumPy by hand"
 
-# The columns of the report, in order; the last two are the floors of B8 and B10.
-PEERS = (SYMENGINE, SYMPY, FLINT, SLOTS, CPP_REBUILD)
+# The columns of the report, in order; the last three are the floors of B8, B10 and evaluation.
+PEERS = (SYMENGINE, SYMPY, FLINT, SLOTS, CPP_REBUILD, NUMPY)
 
-_MODULES = {TAVRELO: "tavrelo", SYMENGINE: "symengine", SYMPY: "sympy", FLINT: "flint"}
+_MODULES = {
+    TAVRELO: "tavrelo",
+    SYMENGINE: "symengine",
+    SYMPY: "sympy",
+    FLINT: "flint",
+    NUMPY: "numpy",
+}
 _DISTRIBUTIONS = {
     TAVRELO: "tavrelo",
     SYMENGINE: "symengine",
     SYMPY: "sympy",
     FLINT: "python-flint",
+    NUMPY: "numpy",
 }
 
 
