@@ -13,6 +13,7 @@
 
 #include "core/children.hpp"
 #include "evaluate/code.hpp"
+#include "evaluate/elementary.hpp"
 
 namespace tavrelo::detail {
 namespace {
@@ -414,12 +415,12 @@ double apply(const Instruction& in, double a, double b, Undefined& why) {
     switch (in.op) {
     case Op::neg: return -a;
     case Op::sqrt: return value_sqrt(a, why);
-    case Op::cbrt: return std::cbrt(a);
-    case Op::sin: return std::sin(a);
-    case Op::cos: return std::cos(a);
-    case Op::tan: return value_tan(a, why);
-    case Op::log: return value_log(a, why);
-    case Op::exp: return std::exp(a);
+    case Op::cbrt: return elementary(Elementary::cbrt, a);
+    case Op::sin: return elementary(Elementary::sin, a);
+    case Op::cos: return elementary(Elementary::cos, a);
+    case Op::tan: return value_tan(a, elementary(Elementary::tan, a), why);
+    case Op::log: return value_log(a, elementary(Elementary::log, a), why);
+    case Op::exp: return elementary(Elementary::exp, a);
     case Op::add: return a + b;
     case Op::mul: return a * b;
     case Op::div: return value_div(a, b, why);

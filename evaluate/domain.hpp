@@ -34,8 +34,9 @@ inline double undefined(Undefined reason, Undefined& why) {
     return a < 0 ? undefined(Undefined::negative_root, why) : std::sqrt(a);
 }
 
-[[nodiscard]] inline double value_log(double a, Undefined& why) {
-    return a <= 0 ? undefined(Undefined::log_of_nonpositive, why) : std::log(a);
+// `l` is the logarithm of `a` as computed (see elementary.hpp).
+[[nodiscard]] inline double value_log(double a, double l, Undefined& why) {
+    return a <= 0 ? undefined(Undefined::log_of_nonpositive, why) : l;
 }
 
 [[nodiscard]] inline double value_div(double a, double b, Undefined& why) {
@@ -46,8 +47,8 @@ inline double undefined(Undefined reason, Undefined& why) {
 // pole: no double lies closer to pi/2 than the one that Pi()/2 gives, whose tan is 1.6e16.
 inline constexpr double kTanPole = 0x1p51;
 
-[[nodiscard]] inline double value_tan(double a, Undefined& why) {
-    const double t = std::tan(a);
+// `t` is the tangent of `a` as computed (see elementary.hpp).
+[[nodiscard]] inline double value_tan(double a, double t, Undefined& why) {
     return std::abs(t * a) >= kTanPole ? undefined(Undefined::tan_pole, why) : t;
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "evaluate/cursor.hpp"
+#include "evaluate/elementary.hpp"
 #include "evaluate/run.hpp"
 
 namespace tavrelo::detail {
@@ -39,6 +40,29 @@ struct Quiet {
         return F(a, b, ignored);
     }
 };
+
+struct Same {
+    double operator()(double /*a*/, double value) const { return value; }
+};
+
+// f over the block, four values at a time, each value then checked against its input by `check`
+// (a domain rule of domain.hpp). The inputs are copied first: `out` may be `a`.
+template <class Check>
+void elementary(Elementary f, std::size_t n, double* out, const double* a, Check check) {
+    const Kernel4 kernel = kernel_of(f);
+    double in[4];
+    double value[4];
+    for (std::size_t i = 0; i < n; i += 4) {
+        const std::size_t lanes = std::min<std::size_t>(4, n - i);
+        for (std::size_t j = 0; j < 4; ++j) {
+            in[j] = a[i + (j < lanes ? j : 0)];  // a short last group repeats its first value
+        }
+        kernel(in, value);
+        for (std::size_t j = 0; j < lanes; ++j) {
+            out[i + j] = check(in[j], value[j]);
+        }
+    }
+}
 
 struct Block {
     std::size_t n;
@@ -111,12 +135,12 @@ void step(const Instruction& in, const Block& block) {
     switch (in.op) {
     case Op::neg: each(n, out, block.read[in.a], std::negate<>{}); break;
     case Op::sqrt: each(n, out, block.read[in.a], Quiet<value_sqrt>{}); break;
-    case Op::cbrt: each(n, out, block.read[in.a], [](double x) { return std::cbrt(x); }); break;
-    case Op::sin: each(n, out, block.read[in.a], [](double x) { return std::sin(x); }); break;
-    case Op::cos: each(n, out, block.read[in.a], [](double x) { return std::cos(x); }); break;
-    case Op::tan: each(n, out, block.read[in.a], Quiet<value_tan>{}); break;
-    case Op::log: each(n, out, block.read[in.a], Quiet<value_log>{}); break;
-    case Op::exp: each(n, out, block.read[in.a], [](double x) { return std::exp(x); }); break;
+    case Op::cbrt: elementary(Elementary::cbrt, n, out, block.read[in.a], Same{}); break;
+    case Op::sin: elementary(Elementary::sin, n, out, block.read[in.a], Same{}); break;
+    case Op::cos: elementary(Elementary::cos, n, out, block.read[in.a], Same{}); break;
+    case Op::tan: elementary(Elementary::tan, n, out, block.read[in.a], Quiet<value_tan>{}); break;
+    case Op::log: elementary(Elementary::log, n, out, block.read[in.a], Quiet<value_log>{}); break;
+    case Op::exp: elementary(Elementary::exp, n, out, block.read[in.a], Same{}); break;
     case Op::add: binary(in, block, std::plus<>{}); break;
     case Op::mul: binary(in, block, std::multiplies<>{}); break;
     case Op::div: binary(in, block, Quiet<value_div>{}); break;

@@ -71,7 +71,7 @@ UNDEFINED = [
 def test_values(tree, at, value):
     got = evaluate(tree, {"x": at})
     assert type(got) is float
-    assert got == pytest.approx(value, rel=1e-15, nan_ok=True)
+    assert got == pytest.approx(value, rel=1e-14, nan_ok=True)
     array = evaluate(tree, {"x": np.full(3, at)})
     assert array.dtype == np.float64 and array.shape == (3,)
     np.testing.assert_array_equal(array, got)
