@@ -97,7 +97,7 @@ public:
             const py::gil_scoped_release unlocked;
             program_.run(args, data);
         }
-        return std::move(out);
+        return out;
     }
 
 private:
