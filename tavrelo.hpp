@@ -1,8 +1,12 @@
 // The library for C++ programs: include this one header and link tavrelo::tavrelo.
 #pragma once
 
+#include "compare/same.hpp"
+#include "compare/structural_hash.hpp"
 #include "core/expr.hpp"
 #include "evaluate/evaluate.hpp"
 #include "expand/expand.hpp"
+#include "parse/parse.hpp"
+#include "serial/serial.hpp"
 #include "simplify/simplify.hpp"
 #include "subs/subs.hpp"

@@ -11,11 +11,14 @@ SYMENGINE = "SymEngine"
 SYMPY = "SymPy"
 FLINT = "python-flint"
 SLOTS = "Python __slots__"
+PLAIN = "pybind11 py::init"
+TEXTS = "Tavrelo via to_string"
 CPP_REBUILD = "C++ rebuild"
 NUMPY = "NumPy by hand"
 
-# The columns of the report, in order; the last three are the floors of B8, B10 and evaluation.
-PEERS = (SYMENGINE, SYMPY, FLINT, SLOTS, CPP_REBUILD, NUMPY)
+# The columns of the report, in order; the last five are baselines rather than peers: the floors
+# of B8 (two), the same work done through LaTeX texts, B10's floor and NumPy written by hand.
+PEERS = (SYMENGINE, SYMPY, FLINT, SLOTS, PLAIN, TEXTS, CPP_REBUILD, NUMPY)
 
 _MODULES = {
     TAVRELO: "tavrelo",
@@ -35,7 +38,11 @@ _DISTRIBUTIONS = {
 
 def load(system: str) -> ModuleType | None:
     """The system's Python module, or None when it is not installed."""
-    name = _MODULES.get(system)
+    if system == PLAIN:
+        import plain
+
+        return plain.module()
+    name = _MODULES.get(TAVRELO if system == TEXTS else system)
     if name is None:
         return None
     try:

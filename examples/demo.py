@@ -26,6 +26,8 @@ from tavrelo import (
     Var,
     evaluate,
     expand,
+    parse,
+    parse_latex,
     simplify,
     subs,
 )
@@ -121,6 +123,16 @@ def main() -> None:
             Mul(Add(x, Int(1)), Add(x, Int(-1))),
         ],
     )
+
+    heading("reading")
+    for text in ["(x+1)^2 - 3x/2", "x**2*y + 3*sqrt(x)/2 - exp(-x)"]:
+        print(f"  parse({text!r})  ->  {expand(parse(text)).to_string()}")
+    latex = r"\sin^2 x + \frac{1}{2}"
+    print(f"  parse_latex({latex!r})  ->  {parse_latex(latex).to_string()}")
+    try:
+        parse("2(x + 1")
+    except ValueError as error:
+        print("  " + str(error).replace("\n", "\n  "))
 
     heading("subs and evaluate")
     f = Add(Pow(x, Int(2)), Mul(Int(3), y))

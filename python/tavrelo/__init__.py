@@ -25,7 +25,9 @@ from ._tavrelo_core import (
     expand,
     simplify,
 )
-from . import _tavrelo_tools  # noqa: F401  (the functions beyond the core; filled in below)
+from ._tavrelo_tools import ParseError, parse, parse_latex
+from ._tavrelo_tools import dumps, loads, same, structural_hash
+from . import _pickling  # noqa: F401  (registers the node classes with copyreg)
 from ._tavrelo_tools import Compiled, compile, evaluate, subs
 from .notebook import load_ipython_extension, unload_ipython_extension
 from .sympy_bridge import from_sympy, to_sympy
@@ -52,6 +54,13 @@ __all__ = [
     "expand",
     "to_sympy",
     "from_sympy",
+    "same",
+    "structural_hash",
+    "dumps",
+    "loads",
+    "parse",
+    "parse_latex",
+    "ParseError",
     "subs",
     "evaluate",
     "Compiled",
