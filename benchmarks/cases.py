@@ -54,7 +54,7 @@ EXPANDERS = (TAVRELO, SYMENGINE, SYMPY, FLINT)
 
 # Modules beside this one with the cases of the functions beyond the core, each with a
 # make_cases(quick) -> list[Case].
-CAPABILITY_CASES: tuple[str, ...] = ("cases_travel", "cases_parse", "cases_diff")
+CAPABILITY_CASES: tuple[str, ...] = ("cases_travel", "cases_parse", "cases_diff", "cases_evaluate")
 
 
 def make_cases(quick: bool) -> list[Case]:

@@ -12,14 +12,14 @@ from pathlib import Path
 
 from results import Row, targets
 from systems import (
-    CPP_REBUILD, FLINT, PEERS, PLAIN, SLOTS, SYMENGINE, SYMPY, TAVRELO, TEXTS, version,
+    CPP_REBUILD, FLINT, NUMPY, PEERS, PLAIN, SLOTS, SYMENGINE, SYMPY, TAVRELO, TEXTS, version,
 )
 
 SHORT = {
     TAVRELO: "T", SYMENGINE: "SE", SYMPY: "SP", FLINT: "FL", SLOTS: "PY", PLAIN: "PB",
-    TEXTS: "TX", CPP_REBUILD: "C++",
+    TEXTS: "TX", CPP_REBUILD: "C++", NUMPY: "NP",
 }
-FLOORS = (SLOTS, PLAIN, TEXTS, CPP_REBUILD)
+FLOORS = (SLOTS, PLAIN, TEXTS, CPP_REBUILD, NUMPY)
 
 
 def seconds(t: float | None) -> str:
@@ -245,6 +245,7 @@ def chart(rows: list[Row], path: Path) -> str | None:
         PLAIN: "tab:brown",
         TEXTS: "tab:gray",
         CPP_REBUILD: "tab:red",
+        NUMPY: "tab:brown",
     }
     fig, ax = plt.subplots(figsize=(14, 5.5))
     width = 0.8 / 3

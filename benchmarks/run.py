@@ -8,8 +8,8 @@ everything up, installs the peers and runs this):
     python benchmarks/run.py --only B3,B5     # some workloads (B8 selects all its cases)
     python benchmarks/run.py --no-memory      # skip the peak-memory processes
 
-Options: --peers LIST (all, none, or some of symengine,sympy,flint,slots,plain,texts), --rounds N (timed
-rounds after the warm-up, default 5; 1 with --quick), --budget S (seconds one system may spend
+Options: --peers LIST (all, none, or some of symengine,sympy,flint,slots,plain,texts,numpy),
+--rounds N (timed rounds after the warm-up, default 5; 1 with --quick), --budget S (seconds one system may spend
 on one case before rounds or calls are cut, default 20), --out DIR (where results.md and
 results.png go), --no-cpp (skip building B10's program).
 
@@ -52,7 +52,7 @@ from cases import Case, make_cases
 from child import Launcher
 from results import Cell, Row
 from systems import (
-    CPP_REBUILD, FLINT, PLAIN, SLOTS, SYMENGINE, SYMPY, TAVRELO, TEXTS, available, load,
+    CPP_REBUILD, FLINT, NUMPY, PLAIN, SLOTS, SYMENGINE, SYMPY, TAVRELO, TEXTS, available, load,
 )
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -124,7 +124,7 @@ def _parse(argv: list[str]) -> argparse.Namespace:
     p.add_argument("--only", default="", help="comma-separated workloads or cases, e.g. B3,B5")
     p.add_argument("--peers", default="all",
                    help="peers to compare with: all, none, or some of "
-                   "symengine,sympy,flint,slots,plain,texts")
+                   "symengine,sympy,flint,slots,plain,texts,numpy")
     p.add_argument("--rounds", type=int, help="timed rounds after the warm-up")
     p.add_argument("--budget", type=float, default=20.0, help="seconds per system and case")
     p.add_argument("--out", help="directory for results.md and results.png")
@@ -139,7 +139,7 @@ def _parse(argv: list[str]) -> argparse.Namespace:
 
 PEER_NAMES = {
     "symengine": SYMENGINE, "sympy": SYMPY, "flint": FLINT, "slots": SLOTS, "plain": PLAIN,
-    "texts": TEXTS,
+    "texts": TEXTS, "numpy": NUMPY,
 }
 
 

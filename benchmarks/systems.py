@@ -14,17 +14,25 @@ SLOTS = "Python __slots__"
 PLAIN = "pybind11 py::init"
 TEXTS = "Tavrelo via to_string"
 CPP_REBUILD = "C++ rebuild"
+NUMPY = "NumPy by hand"
 
-# The columns of the report, in order; the last four are baselines rather than peers: the floors
-# of B8 (two), the same work done through LaTeX texts, and B10's floor.
-PEERS = (SYMENGINE, SYMPY, FLINT, SLOTS, PLAIN, TEXTS, CPP_REBUILD)
+# The columns of the report, in order; the last five are baselines rather than peers: the floors
+# of B8 (two), the same work done through LaTeX texts, B10's floor and NumPy written by hand.
+PEERS = (SYMENGINE, SYMPY, FLINT, SLOTS, PLAIN, TEXTS, CPP_REBUILD, NUMPY)
 
-_MODULES = {TAVRELO: "tavrelo", SYMENGINE: "symengine", SYMPY: "sympy", FLINT: "flint"}
+_MODULES = {
+    TAVRELO: "tavrelo",
+    SYMENGINE: "symengine",
+    SYMPY: "sympy",
+    FLINT: "flint",
+    NUMPY: "numpy",
+}
 _DISTRIBUTIONS = {
     TAVRELO: "tavrelo",
     SYMENGINE: "symengine",
     SYMPY: "sympy",
     FLINT: "python-flint",
+    NUMPY: "numpy",
 }
 
 

@@ -25,10 +25,12 @@ from tavrelo import (
     Tan,
     Var,
     diff,
+    evaluate,
     expand,
     parse,
     parse_latex,
     simplify,
+    subs,
 )
 
 Operation = Callable[[Expr], Expr | None]
@@ -145,6 +147,16 @@ def main() -> None:
         parse("2(x + 1")
     except ValueError as error:
         print("  " + str(error).replace("\n", "\n  "))
+
+    heading("subs and evaluate")
+    f = Add(Pow(x, Int(2)), Mul(Int(3), y))
+    print(f"  {f.to_string()}  with x -> x + 1:  {subs(f, {'x': Add(x, Int(1))}).to_string()}")
+    print(f"  at x = 2, y = 0.5:  {evaluate(f, {'x': 2, 'y': 0.5})}")
+    for tree in (Sqrt(Add(x, Int(-2))), Log(x)):
+        try:
+            evaluate(tree, {"x": 0})
+        except ValueError as error:
+            print(f"  {tree.to_string()} at x = 0  ->  ValueError: {error}")
 
     heading("errors")
     show_rows(simplify, [Div(x, Int(0)), Sqrt(Int(-4)), Tan(Div(Pi(), Int(2)))])

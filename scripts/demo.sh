@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets everything up, then runs the demo.
+# Sets everything up, then runs the demo and draws a function with its derivative.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-exec .venv/bin/python examples/demo.py "$@"
+.venv/bin/python examples/demo.py "$@"
+exec .venv/bin/python examples/plot.py

@@ -23,6 +23,7 @@ def test_demo_runs_through_every_section(tmp_path: pathlib.Path) -> None:
         "== expand ==",
         "== diff (d/dx) ==",
         "== reading ==",
+        "== subs and evaluate ==",
         "== errors ==",
         "== input  |  simplified  |  expanded ==",
     ]

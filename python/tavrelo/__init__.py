@@ -1,4 +1,8 @@
-"""Tavrelo: expression trees for high-school calculus, printed as LaTeX, simplified and expanded."""
+"""Tavrelo: expression trees for high-school calculus, printed as LaTeX, simplified and expanded.
+
+``tavrelo.compile`` is not in ``__all__``: ``from tavrelo import *`` would hide the builtin.
+``%load_ext tavrelo`` in IPython or Jupyter shows trees as typeset LaTeX (see ``tavrelo.notebook``).
+"""
 
 from ._tavrelo_core import (
     Add,
@@ -24,6 +28,8 @@ from ._tavrelo_core import (
 from ._tavrelo_tools import ParseError, diff, parse, parse_latex
 from ._tavrelo_tools import dumps, loads, same, structural_hash
 from . import _pickling  # noqa: F401  (registers the node classes with copyreg)
+from ._tavrelo_tools import Compiled, compile, evaluate, subs
+from .notebook import load_ipython_extension, unload_ipython_extension
 from .sympy_bridge import from_sympy, to_sympy
 
 __all__ = [
@@ -56,4 +62,7 @@ __all__ = [
     "parse",
     "parse_latex",
     "ParseError",
+    "subs",
+    "evaluate",
+    "Compiled",
 ]
