@@ -23,20 +23,15 @@ def loads(data: collections.abc.Buffer) -> Expr:
     """dumps が書いたバイト列から木を復元する（不正なデータは ValueError）"""
 
 class ParseError(ValueError):
-    """A text that does not read as an expression. The message starts with "構文エラー" (or
-    "整数オーバーフローエラー" for an integer outside signed 32 bits) and shows the text with a
-    caret under the place."""
+    """構文エラー: 読めない数式。position は誤りの位置（str の添字）。"""
 
     position: int
-    """Where the error is: an index into the text (characters, as str indexes)."""
 
 def parse(text: str, *, split_letters: bool = False) -> Expr:
-    """Reads typed math (calculator and Python syntax, SymPy's str()) as a tree of the shape the
-    text has. With split_letters, `xy` is x times y instead of one name."""
+    """数式（電卓・Python の書き方）を読んで木にする。split_letters=True なら xy を x·y と読む。誤りは ParseError。"""
 
 def parse_latex(text: str, *, split_letters: bool = False) -> Expr:
-    """Reads LaTeX: everything to_string writes (it prints back to the same text) and the LaTeX
-    people type. With split_letters, `xy` is x times y instead of one name."""
+    """LaTeX の数式を読んで木にする。to_string の出力はそのまま読み戻せる。split_letters=True なら xy を x·y と読む。誤りは ParseError。"""
 
 # The n-th derivative with respect to `var` (a Var or its name), simplified and in textbook
 # form; n = 0 gives simplify(expr). None passes through unchanged.
