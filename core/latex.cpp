@@ -34,6 +34,9 @@ public:
         if (s.empty()) {
             return;
         }
+        if (awaited_ != nullptr) {
+            begin_right_factor(s.front());
+        }
         if (pending_ != Join::None) {
             const std::string_view between =
                 latex::separator(pending_, static_cast<unsigned char>(s.front()));
@@ -53,19 +56,29 @@ public:
 
     [[nodiscard]] std::size_t size() const { return out_.size(); }
 
-    // The left factor of a product was written from `start` on; the first byte of the right
-    // factor decides the separator. An empty left factor leaves any separator still awaited by
-    // an enclosing product in force: its right factor begins with whatever this one writes.
-    void left_factor_done(std::size_t start) {
+    // The left factor of the product `m` was written from `start` on; the first byte of the
+    // right factor decides the separator and whether that factor is parenthesised. An empty
+    // left factor leaves any separator still awaited by an enclosing product in force: its
+    // right factor begins with whatever this one writes. The innermost product whose right
+    // factor has not begun decides the parentheses: an enclosing one then sees "\left(".
+    void left_factor_done(const Mul& m, std::size_t start) {
         if (out_.size() > start) {
             pending_ = ending_since(start);
         }
+        awaited_ = &m;
     }
 
-    // The product that began at `start` is complete. If it wrote anything, a separator still
-    // awaited is its own (its right factor was empty) and lapses; otherwise it belongs to an
-    // enclosing product and stays.
-    void product_done(std::size_t start) {
+    // The product `m` that began at `start` is complete. If it wrote anything, a separator
+    // still awaited is its own (its right factor was empty) and lapses; otherwise it belongs to
+    // an enclosing product and stays.
+    void product_done(const Mul& m, std::size_t start) {
+        if (awaited_ == &m) {
+            awaited_ = nullptr;
+        }
+        if (!wrapped_.empty() && wrapped_.back() == &m) {
+            wrapped_.pop_back();
+            append("\\right)");
+        }
         if (out_.size() > start) {
             pending_ = Join::None;
         }
@@ -74,6 +87,17 @@ public:
     std::string take() { return std::move(out_); }
 
 private:
+    // The first byte of the right factor of `awaited_` is about to be written: a minus sign
+    // would read as a subtraction, so that factor goes in parentheses.
+    void begin_right_factor(char first) {
+        if (first == '-') {
+            append("\\left(");
+            wrapped_.push_back(awaited_);
+            pending_ = Join::None;  // nothing goes between a factor and "\left("
+        }
+        awaited_ = nullptr;
+    }
+
     // How the text written since `start` ends, for the separator before the next factor.
     [[nodiscard]] Join ending_since(std::size_t start) const {
         if (is_digit(static_cast<unsigned char>(out_.back()))) {
@@ -147,6 +171,8 @@ private:
     std::string out_;
     std::size_t letter_run_start_ = 0;  // where the trailing run of ASCII letters begins
     Join pending_ = Join::None;
+    const Mul* awaited_ = nullptr;     // the product whose right factor has not begun yet
+    std::vector<const Mul*> wrapped_;  // products whose right factor is in parentheses
     std::size_t next_measure_ = std::size_t{64} << 10;
     bool measured_ = false;
 };
@@ -209,11 +235,11 @@ public:
             case Op::Literal: w_.put(std::string_view(t.text, t.length)); break;
             case Op::AddRight: add_right(as<Add>(*t.node)); break;
             case Op::MulRight:
-                w_.left_factor_done(t.start);
-                later(position_task(Op::ProductDone, nullptr, t.start));
+                w_.left_factor_done(as<Mul>(*t.node), t.start);
+                later(position_task(Op::ProductDone, t.node, t.start));
                 later(node_task(as<Mul>(*t.node).right.get(), 3));
                 break;
-            case Op::ProductDone: w_.product_done(t.start); break;
+            case Op::ProductDone: w_.product_done(as<Mul>(*t.node), t.start); break;
             }
         }
         return w_.take();

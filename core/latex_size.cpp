@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <limits>
 #include <optional>
 #include <string_view>
@@ -20,7 +21,9 @@ constexpr Size kMax = std::numeric_limits<Size>::max();
 constexpr Size len(std::string_view s) { return s.size(); }
 constexpr Size kParens = len("\\left(") + len("\\right)");
 constexpr Size kFrame = len("\\frac{") + len("}{") + len("}");
-constexpr Size kWidestSeparator = len(" \\cdot ");
+// Between two factors side by side: a separator, or parentheses around a right factor that
+// begins with a minus sign, never both.
+constexpr Size kWidestJoin = std::max(len(" \\cdot "), kParens);
 
 Size add_sat(Size a, Size b) { return a > kMax - b ? kMax : a + b; }
 
@@ -172,7 +175,7 @@ private:
         } else if (is_int(*m.right, 1)) {
             child(m.left, 3);
         } else {
-            count(kWidestSeparator);
+            count(kWidestJoin);
             child(m.left, 3);
             child(m.right, 3);
         }

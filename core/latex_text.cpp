@@ -188,7 +188,9 @@ struct Assemble {
     void separator() { product = true; }
     void child(const ExprPtr& c, int min_prec) {
         RopePtr text = is_leaf(*c) ? Rope::literal(render_latex(*c)) : std::move(*texts++);
-        const bool wrapped = c->precedence() < min_prec;
+        // A right factor that begins with a minus sign would read as a subtraction.
+        const bool wrapped = c->precedence() < min_prec ||
+                             (product && text->size() != 0 && text->summary().first == '-');
         const Summary whole =
             wrapped ? then(then(open()->summary(), text->summary()), close()->summary())
                     : text->summary();

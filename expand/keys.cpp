@@ -174,6 +174,7 @@ Text Keys::render(const std::vector<const Power*>& by_text) {
     std::string out;
     std::string piece;
     for (const Power* p : by_text) {
+        const bool right_factor = p != by_text.front();
         const Expr& base = bases_.representative(p->id);
         const std::string& base_text = bases_.text(p->id).str();
         piece.clear();
@@ -185,6 +186,9 @@ Text Keys::render(const std::vector<const Power*>& by_text) {
             piece += "\\right)";
         } else {
             piece = base_text;
+        }
+        if (right_factor && !piece.empty() && piece.front() == '-') {
+            piece = "\\left(" + piece + "\\right)";
         }
         out += separator(out, piece);
         out += piece;

@@ -148,13 +148,13 @@ private:
 
     ExprPtr leaf() {
         static const char* const names[] = {"x",        "y", "e", "z", "\\alpha",
-                                            "\xCE\xB1", "2", "",  "X"};
+                                            "\xCE\xB1", "2", "",  "X", "-z"};
         switch (pick(7)) {
         case 0: return i(big_ && pick(3) == 0 ? kBig[pick(4)] : pick(7) - 3);
         case 1: return q(pick(5) - 2, pick(3) + 2);
         case 2: return e();
         case 3: return pi();
-        default: return v(names[pick(9)]);
+        default: return v(names[pick(10)]);
         }
     }
 

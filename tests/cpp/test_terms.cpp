@@ -98,7 +98,7 @@ TEST(Terms, OverflowIsAnErrorNotAWrap) {
 
 // Keys composed from cached base texts agree with the text of the rebuilt term, separators and
 // parentheses included, for bases that end or begin with digits, control words, letters beyond
-// ASCII or nothing at all.
+// ASCII, a minus sign or nothing at all.
 TEST(Terms, ComposedKeysMatchRenderedKeys) {
     const std::vector<ExprPtr> pool = {
         v("x"),
@@ -109,6 +109,7 @@ TEST(Terms, ComposedKeysMatchRenderedKeys) {
         v("\\alpha"),
         v("\xCE\xB1"),
         v("x^{2}"),
+        v("-y"),
         e(),
         pi(),
         i(3),
