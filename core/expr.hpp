@@ -1,34 +1,68 @@
 // Immutable expression nodes: the model every other part of the library reads and builds.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace tavrelo {
 
 class Expr;
 using ExprPtr = std::shared_ptr<Expr>;
 
-// The number each node answers from kind(); the order is part of the public contract.
+// Binding strength, used for parenthesising: a child binding less tightly than its context is
+// wrapped. The numbers are what precedence() answers.
+enum class Precedence : int { Sum = 1, Negation = 2, Product = 3, Power = 4, Atom = 5 };
+
+// The number each node answers from kind(); the numbers are part of the public contract.
 enum class ExprKind : int {
-    Int = 0,
-    Var = 1,
-    Rational = 2,
-    Neg = 3,
-    Add = 4,
-    Mul = 5,
-    Div = 6,
-    Pow = 7,
-    Sqrt = 8,
-    Pi = 9,
-    E = 10,
-    Cbrt = 11,
-    Sin = 12,
-    Cos = 13,
-    Tan = 14,
-    Log = 15,
+#define TAVRELO_KIND(Name, Number, Shape, Precedence, IsNumber) Name = Number,
+#include "kinds.def"
 };
+
+// How a kind holds its fields: leaves hold values, unary and binary nodes child handles.
+enum class KindShape { Leaf, Unary, Binary, Constant };
+
+struct KindInfo {
+    ExprKind kind;
+    const char* name;
+    KindShape shape;
+    Precedence precedence;
+    bool is_number;
+};
+
+inline constexpr KindInfo kind_table[] = {
+#define TAVRELO_KIND(Name, Number, Shape, Prec, IsNumber)                                          \
+    {ExprKind::Name, #Name, KindShape::Shape, Precedence::Prec, IsNumber},
+#include "kinds.def"
+};
+inline constexpr int kind_count = static_cast<int>(std::size(kind_table));
+
+// The table is indexed by kind number, so the list must be in number order.
+static_assert([] {
+    for (int i = 0; i < kind_count; ++i) {
+        if (static_cast<int>(kind_table[i].kind) != i) {
+            return false;
+        }
+    }
+    return true;
+}());
+
+[[nodiscard]] constexpr const KindInfo& kind_info(ExprKind k) {
+    return kind_table[static_cast<std::size_t>(k)];
+}
+
+// Number of child handles: 0 for leaves and constants.
+[[nodiscard]] constexpr int arity_of(ExprKind k) {
+    switch (kind_info(k).shape) {
+    case KindShape::Unary: return 1;
+    case KindShape::Binary: return 2;
+    default: return 0;
+    }
+}
 
 class Expr {
 public:
@@ -54,17 +88,25 @@ template <class Node>
     return static_cast<const Node&>(e);
 }
 
+// The operations every class declares, in the slot order of Expr; the constants come from the
+// kind table.
+#define TAVRELO_NODE_OPERATIONS(Name)                                                              \
+    [[nodiscard]] std::string to_string() const override;                                          \
+    [[nodiscard]] int kind() const override { return static_cast<int>(ExprKind::Name); }           \
+    [[nodiscard]] int precedence() const override {                                                \
+        return static_cast<int>(kind_info(ExprKind::Name).precedence);                             \
+    }                                                                                              \
+    [[nodiscard]] bool equals(const ExprPtr& other) const override;                                \
+    [[nodiscard]] bool is_number() const override { return kind_info(ExprKind::Name).is_number; }
+
 // Fields are public and const: nodes never change after construction. Destructors hand their
 // children to an iterative release queue so that a million-deep chain frees without recursion.
+// Leaves are written out; the classes with child handles and the constants follow from kinds.def.
 
 class Int final : public Expr {
 public:
     explicit Int(int value) : value(value) {}
-    [[nodiscard]] std::string to_string() const override;
-    [[nodiscard]] int kind() const override { return static_cast<int>(ExprKind::Int); }
-    [[nodiscard]] int precedence() const override { return 5; }
-    [[nodiscard]] bool equals(const ExprPtr& other) const override;
-    [[nodiscard]] bool is_number() const override { return true; }
+    TAVRELO_NODE_OPERATIONS(Int)
 
     const int value;
 };
@@ -72,11 +114,7 @@ public:
 class Var final : public Expr {
 public:
     explicit Var(std::string name) : name(std::move(name)) {}
-    [[nodiscard]] std::string to_string() const override;
-    [[nodiscard]] int kind() const override { return static_cast<int>(ExprKind::Var); }
-    [[nodiscard]] int precedence() const override { return 5; }
-    [[nodiscard]] bool equals(const ExprPtr& other) const override;
-    [[nodiscard]] bool is_number() const override { return false; }
+    TAVRELO_NODE_OPERATIONS(Var)
 
     const std::string name;
 };
@@ -86,11 +124,7 @@ public:
     // Reduces to lowest terms with the sign on the numerator; throws on a zero denominator
     // and when the exact reduced fraction does not fit signed 32 bits.
     Rational(int num, int den);
-    [[nodiscard]] std::string to_string() const override;
-    [[nodiscard]] int kind() const override { return static_cast<int>(ExprKind::Rational); }
-    [[nodiscard]] int precedence() const override { return 5; }
-    [[nodiscard]] bool equals(const ExprPtr& other) const override;
-    [[nodiscard]] bool is_number() const override { return true; }
+    TAVRELO_NODE_OPERATIONS(Rational)
 
     const int num;
     const int den;
@@ -104,63 +138,34 @@ private:
     static Reduced reduce(int num, int den);
 };
 
-#define TAVRELO_UNARY_NODE(Name, Prec)                                                             \
+#define TAVRELO_UNARY(Name, Number, Prec, Operand)                                                 \
     class Name final : public Expr {                                                               \
     public:                                                                                        \
-        explicit Name(ExprPtr operand);                                                            \
+        explicit Name(ExprPtr Operand);                                                            \
         ~Name() override;                                                                          \
-        [[nodiscard]] std::string to_string() const override;                                      \
-        [[nodiscard]] int kind() const override { return static_cast<int>(ExprKind::Name); }       \
-        [[nodiscard]] int precedence() const override { return Prec; }                             \
-        [[nodiscard]] bool equals(const ExprPtr& other) const override;                            \
-        [[nodiscard]] bool is_number() const override { return false; }                            \
+        TAVRELO_NODE_OPERATIONS(Name)                                                              \
                                                                                                    \
-        const ExprPtr operand;                                                                     \
+        const ExprPtr Operand;                                                                     \
     };
-
-#define TAVRELO_BINARY_NODE(Name, First, Second, Prec)                                             \
+#define TAVRELO_BINARY(Name, Number, Prec, First, Second)                                          \
     class Name final : public Expr {                                                               \
     public:                                                                                        \
         Name(ExprPtr First, ExprPtr Second);                                                       \
         ~Name() override;                                                                          \
-        [[nodiscard]] std::string to_string() const override;                                      \
-        [[nodiscard]] int kind() const override { return static_cast<int>(ExprKind::Name); }       \
-        [[nodiscard]] int precedence() const override { return Prec; }                             \
-        [[nodiscard]] bool equals(const ExprPtr& other) const override;                            \
-        [[nodiscard]] bool is_number() const override { return false; }                            \
+        TAVRELO_NODE_OPERATIONS(Name)                                                              \
                                                                                                    \
         const ExprPtr First;                                                                       \
         const ExprPtr Second;                                                                      \
     };
-
-#define TAVRELO_CONSTANT_NODE(Name)                                                                \
+#define TAVRELO_CONSTANT(Name, Number, Prec)                                                       \
     class Name final : public Expr {                                                               \
     public:                                                                                        \
         Name() = default;                                                                          \
-        [[nodiscard]] std::string to_string() const override;                                      \
-        [[nodiscard]] int kind() const override { return static_cast<int>(ExprKind::Name); }       \
-        [[nodiscard]] int precedence() const override { return 5; }                                \
-        [[nodiscard]] bool equals(const ExprPtr& other) const override;                            \
-        [[nodiscard]] bool is_number() const override { return false; }                            \
+        TAVRELO_NODE_OPERATIONS(Name)                                                              \
     };
+#include "kinds.def"
 
-TAVRELO_UNARY_NODE(Neg, 2)
-TAVRELO_BINARY_NODE(Add, left, right, 1)
-TAVRELO_BINARY_NODE(Mul, left, right, 3)
-TAVRELO_BINARY_NODE(Div, num, den, 3)
-TAVRELO_BINARY_NODE(Pow, base, exp, 4)
-TAVRELO_UNARY_NODE(Sqrt, 5)
-TAVRELO_CONSTANT_NODE(Pi)
-TAVRELO_CONSTANT_NODE(E)
-TAVRELO_UNARY_NODE(Cbrt, 5)
-TAVRELO_UNARY_NODE(Sin, 5)
-TAVRELO_UNARY_NODE(Cos, 5)
-TAVRELO_UNARY_NODE(Tan, 5)
-TAVRELO_UNARY_NODE(Log, 5)
-
-#undef TAVRELO_UNARY_NODE
-#undef TAVRELO_BINARY_NODE
-#undef TAVRELO_CONSTANT_NODE
+#undef TAVRELO_NODE_OPERATIONS
 
 // Structural equality of two trees, without recursion; identical nodes answer at once.
 [[nodiscard]] bool structurally_equal(const Expr& a, const Expr& b);

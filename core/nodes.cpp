@@ -42,55 +42,23 @@ Rational::Reduced Rational::reduce(int num, int den) {
 
 Rational::Rational(int num, int den) : Rational(reduce(num, den)) {}
 
-#define TAVRELO_DEFINE_UNARY(Name)                                                                 \
-    Name::Name(ExprPtr operand) : operand(require_child(std::move(operand))) {}                    \
-    Name::~Name() { detail::release_child(operand); }
-
-#define TAVRELO_DEFINE_BINARY(Name, First, Second)                                                 \
+// Nodes with children store them checked and hand them to the release queue when they die.
+#define TAVRELO_UNARY(Name, Number, Prec, Operand)                                                 \
+    Name::Name(ExprPtr Operand) : Operand(require_child(std::move(Operand))) {}                    \
+    Name::~Name() { detail::release_child(Operand); }
+#define TAVRELO_BINARY(Name, Number, Prec, First, Second)                                          \
     Name::Name(ExprPtr First, ExprPtr Second)                                                      \
         : First(require_child(std::move(First))), Second(require_child(std::move(Second))) {}      \
     Name::~Name() {                                                                                \
         detail::release_child(First);                                                              \
         detail::release_child(Second);                                                             \
     }
-
-TAVRELO_DEFINE_UNARY(Neg)
-TAVRELO_DEFINE_UNARY(Sqrt)
-TAVRELO_DEFINE_UNARY(Cbrt)
-TAVRELO_DEFINE_UNARY(Sin)
-TAVRELO_DEFINE_UNARY(Cos)
-TAVRELO_DEFINE_UNARY(Tan)
-TAVRELO_DEFINE_UNARY(Log)
-TAVRELO_DEFINE_BINARY(Add, left, right)
-TAVRELO_DEFINE_BINARY(Mul, left, right)
-TAVRELO_DEFINE_BINARY(Div, num, den)
-TAVRELO_DEFINE_BINARY(Pow, base, exp)
-
-#undef TAVRELO_DEFINE_UNARY
-#undef TAVRELO_DEFINE_BINARY
+#include "kinds.def"
 
 // Every class renders and compares through the shared iterative walkers.
-#define TAVRELO_DEFINE_COMMON(Name)                                                                \
+#define TAVRELO_KIND(Name, Number, Shape, Prec, IsNumber)                                          \
     std::string Name::to_string() const { return render_latex(*this); }                            \
     bool Name::equals(const ExprPtr& other) const { return structurally_equal(*this, *other); }
-
-TAVRELO_DEFINE_COMMON(Int)
-TAVRELO_DEFINE_COMMON(Var)
-TAVRELO_DEFINE_COMMON(Rational)
-TAVRELO_DEFINE_COMMON(Neg)
-TAVRELO_DEFINE_COMMON(Add)
-TAVRELO_DEFINE_COMMON(Mul)
-TAVRELO_DEFINE_COMMON(Div)
-TAVRELO_DEFINE_COMMON(Pow)
-TAVRELO_DEFINE_COMMON(Sqrt)
-TAVRELO_DEFINE_COMMON(Pi)
-TAVRELO_DEFINE_COMMON(E)
-TAVRELO_DEFINE_COMMON(Cbrt)
-TAVRELO_DEFINE_COMMON(Sin)
-TAVRELO_DEFINE_COMMON(Cos)
-TAVRELO_DEFINE_COMMON(Tan)
-TAVRELO_DEFINE_COMMON(Log)
-
-#undef TAVRELO_DEFINE_COMMON
+#include "kinds.def"
 
 }  // namespace tavrelo

@@ -16,6 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/children.hpp"
 #include "core/expr.hpp"
 #include "core/latex_size.hpp"
 #include "expand/expand.hpp"
@@ -145,24 +146,15 @@ private:
     }
 
     ExprPtr unary(int which, ExprPtr a) {
-        switch (which % 7) {
-        case 0: return std::make_shared<Neg>(std::move(a));
-        case 1: return std::make_shared<Sqrt>(std::move(a));
-        case 2: return std::make_shared<Cbrt>(std::move(a));
-        case 3: return std::make_shared<Sin>(std::move(a));
-        case 4: return std::make_shared<Cos>(std::move(a));
-        case 5: return std::make_shared<Tan>(std::move(a));
-        default: return std::make_shared<Log>(std::move(a));
-        }
+        constexpr auto& kinds = kinds_shaped<KindShape::Unary>;
+        return make_with_children(kinds[static_cast<std::size_t>(which) % kinds.size()],
+                                  std::move(a));
     }
 
     ExprPtr binary(int which, ExprPtr a, ExprPtr b) {
-        switch (which % 4) {
-        case 0: return std::make_shared<Add>(std::move(a), std::move(b));
-        case 1: return std::make_shared<Mul>(std::move(a), std::move(b));
-        case 2: return std::make_shared<Div>(std::move(a), std::move(b));
-        default: return std::make_shared<Pow>(std::move(a), std::move(b));
-        }
+        constexpr auto& kinds = kinds_shaped<KindShape::Binary>;
+        return make_with_children(kinds[static_cast<std::size_t>(which) % kinds.size()],
+                                  std::move(a), std::move(b));
     }
 
     void step() {

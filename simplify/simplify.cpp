@@ -11,16 +11,7 @@
 namespace tavrelo {
 namespace {
 
-bool is_leaf(ExprKind kind) {
-    switch (kind) {
-    case ExprKind::Int:
-    case ExprKind::Var:
-    case ExprKind::Rational:
-    case ExprKind::Pi:
-    case ExprKind::E: return true;
-    default: return false;
-    }
-}
+bool is_leaf(ExprKind kind) { return arity_of(kind) == 0; }
 
 // One call's walk. Shared subtrees (a DAG) are simplified once: the memo holds the result of
 // every non-leaf node that has more than one owner, keyed by identity. A node with a single

@@ -1,9 +1,9 @@
 """Compact structural text of a tree, in constructor notation: Div(Sqrt(Int(2)),Int(2))."""
 
-from tavrelo import Add, Cbrt, Cos, Div, E, Int, Log, Mul, Neg, Pi, Pow, Rational, Sin, Sqrt, Tan, Var
+from node_classes import BINARY, UNARY
+from tavrelo import E, Int, Pi, Rational, Var
 
-UNARY = (Neg, Sqrt, Cbrt, Sin, Cos, Tan, Log)
-BINARY = {Add: ("left", "right"), Mul: ("left", "right"), Div: ("num", "den"), Pow: ("base", "exp")}
+__all__ = ["BINARY", "UNARY", "children", "shape"]
 
 
 def shape(e) -> str:

@@ -6,15 +6,13 @@ import sys
 
 import pytest
 
+from node_classes import BINARY, UNARY
 from tavrelo import (
     Add,
-    Cbrt,
-    Cos,
     Div,
     E,
     Expr,
     Int,
-    Log,
     Mul,
     Neg,
     Pi,
@@ -37,8 +35,6 @@ CTOR = "__init__(): incompatible constructor arguments"
 INT_MAX = 2**31 - 1
 INT_MIN = -(2**31)
 
-UNARY = [Neg, Sqrt, Cbrt, Sin, Cos, Tan, Log]
-BINARY = [Add, Mul, Div, Pow]
 
 
 def x():

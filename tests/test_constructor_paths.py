@@ -11,28 +11,9 @@ from typing import Any
 
 import pytest
 
-from tavrelo import (
-    Add,
-    Cbrt,
-    Cos,
-    Div,
-    E,
-    Expr,
-    Int,
-    Log,
-    Mul,
-    Neg,
-    Pi,
-    Pow,
-    Rational,
-    Sin,
-    Sqrt,
-    Tan,
-    Var,
-)
+from node_classes import BINARY, UNARY
+from tavrelo import Add, E, Expr, Int, Neg, Pi, Rational, Var
 
-UNARY = [Neg, Sqrt, Cbrt, Sin, Cos, Tan, Log]
-BINARY = {Add: ("left", "right"), Mul: ("left", "right"), Div: ("num", "den"), Pow: ("base", "exp")}
 SCALARS = {Int: ("value",), Var: ("name",), Rational: ("num", "den")}
 INT_MIN, INT_MAX = -(2**31), 2**31 - 1
 

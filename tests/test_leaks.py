@@ -5,6 +5,7 @@ import gc
 import os
 import sys
 
+from node_classes import NODE_CLASSES, UNARY
 from tavrelo import (
     Add,
     Cbrt,
@@ -97,12 +98,12 @@ def test_constructor_calls_leave_memory_and_references_flat():
         pass
 
     named = Named("n")
-    classes = [Int, Var, Rational, Neg, Add, Mul, Div, Pow, Sqrt, Pi, E, Cbrt, Sin, Cos, Tan, Log]
+    classes = NODE_CLASSES
     watched = [x, y, named, Named, *classes]
 
     def one_round(k):
         node = Add(x, Int(k))
-        for unary in (Neg, Sqrt, Cbrt, Sin, Cos, Tan, Log):
+        for unary in UNARY:
             node = unary(node)
         for binary in (Mul, Div, Pow):
             node = binary(node, Rational(k, 7))

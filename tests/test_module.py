@@ -12,15 +12,13 @@ import pytest
 
 import tavrelo
 import tavrelo._tavrelo_core as core
+from node_classes import BINARY, UNARY
 from tavrelo import (
     Add,
-    Cbrt,
-    Cos,
     Div,
     E,
     Expr,
     Int,
-    Log,
     Mul,
     Neg,
     Pi,
@@ -28,7 +26,6 @@ from tavrelo import (
     Rational,
     Sin,
     Sqrt,
-    Tan,
     Var,
     expand,
     simplify,
@@ -60,8 +57,6 @@ CLASSES: list[tuple[str, list[tuple[str, str]] | None, list[tuple[str, str]]]] =
 ]
 CLASS_NAMES = [name for name, _, _ in CLASSES]
 NODE_CLASSES = [getattr(core, name) for name in CLASS_NAMES[1:]]
-UNARY = [Neg, Sqrt, Cbrt, Sin, Cos, Tan, Log]
-BINARY = [Add, Mul, Div, Pow]
 DOCSTRINGS = {
     "to_string": "LaTeX形式の文字列を返す",
     "simplify": "数式を簡略化する",

@@ -105,19 +105,12 @@ PYBIND11_MODULE(_tavrelo_core, m) {
         .def("num", [](const Held<Rational>& n) { return node_of(n, "Rational").num; })
         .def("den", [](const Held<Rational>& n) { return node_of(n, "Rational").den; });
     finish(rational);
-    bind_unary<Neg>(m, "Neg");
-    bind_binary<Add, &Add::left, &Add::right>(m, "Add", "left", "right");
-    bind_binary<Mul, &Mul::left, &Mul::right>(m, "Mul", "left", "right");
-    bind_binary<Div, &Div::num, &Div::den>(m, "Div", "num", "den");
-    bind_binary<Pow, &Pow::base, &Pow::exp>(m, "Pow", "base", "exp");
-    bind_unary<Sqrt>(m, "Sqrt");
-    bind_constant<Pi>(m, "Pi");
-    bind_constant<E>(m, "E");
-    bind_unary<Cbrt>(m, "Cbrt");
-    bind_unary<Sin>(m, "Sin");
-    bind_unary<Cos>(m, "Cos");
-    bind_unary<Tan>(m, "Tan");
-    bind_unary<Log>(m, "Log");
+    // The classes with children and the constants, in kind order, from the list of kinds.
+#define TAVRELO_UNARY(Name, Number, Prec, Operand) bind_unary<Name>(m, #Name);
+#define TAVRELO_BINARY(Name, Number, Prec, First, Second)                                          \
+    bind_binary<Name, &Name::First, &Name::Second>(m, #Name, #First, #Second);
+#define TAVRELO_CONSTANT(Name, Number, Prec) bind_constant<Name>(m, #Name);
+#include "core/kinds.def"
 
     m.def("simplify", &simplify, py::arg("expr"), "数式を簡略化する");
     m.def("expand", &expand, py::arg("expr"), "数式を展開して同類項をまとめる");
