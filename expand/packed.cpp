@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "core/checked_int.hpp"
+#include "core/latex_rules.hpp"
 #include "core/node_pool.hpp"
 #include "expand/term_builder.hpp"
 
@@ -17,9 +18,6 @@ namespace {
 constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
 constexpr std::uint32_t kNone = 0xFFFFFFFFu;
 constexpr std::size_t kFetchAhead = 8;
-
-bool letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool digit(char c) { return c >= '0' && c <= '9'; }
 
 template <std::size_t W>
 std::size_t slot_of(const std::uint64_t* key, unsigned shift) {
@@ -62,12 +60,7 @@ bool PackedProducts::classify(Bases& bases, std::uint32_t handle) {
     }
     if (plain_[handle] < 0) {
         const Expr& node = *bases.node(handle);
-        bool ok = kind_of(node) == ExprKind::Var;
-        if (ok) {
-            const std::string& name = as<Var>(node).name;
-            ok = !name.empty() && letter(name[0]) &&
-                 std::all_of(name.begin() + 1, name.end(), digit);
-        }
+        const bool ok = kind_of(node) == ExprKind::Var && latex::is_plain_name(as<Var>(node).name);
         plain_[handle] = ok ? 1 : 0;
     }
     return plain_[handle] == 1;
@@ -876,16 +869,7 @@ void PackedProducts::sort_texts(std::size_t used) {
 // order; `out` has room for it.
 char* PackedProducts::write_text(char* out) const {
     for (const auto& [rank, exp] : pieces_) {
-        // Names are a few bytes: a plain loop beats a call to the library's copy.
-        for (const char c : name_at_rank_[rank]) {
-            *out++ = c;
-        }
-        if (exp != 1) {
-            *out++ = '^';
-            *out++ = '{';
-            out = std::to_chars(out, out + 11, exp).ptr;
-            *out++ = '}';
-        }
+        out = latex::write_plain_power(out, name_at_rank_[rank], exp);
     }
     return out;
 }
@@ -1009,7 +993,7 @@ void PackedProducts::build_packed(Bases& bases, const PackedValue& value, ExprPt
             constant = static_cast<std::uint32_t>(e);
             continue;
         }
-        const std::size_t most = pieces_.size() * (longest_name_ + kLongestExponent);
+        const std::size_t most = pieces_.size() * (longest_name_ + latex::kLongestPlainExponent);
         if (text_.size() < used + most) {
             text_.resize(std::max(2 * text_.size(), used + most));
         }
@@ -1064,7 +1048,7 @@ bool PackedProducts::sort_plain(Bases& bases, std::vector<Summand>& entries) {
             constant = static_cast<std::uint32_t>(e);
             continue;
         }
-        const std::size_t most = pieces_.size() * (longest_name_ + kLongestExponent);
+        const std::size_t most = pieces_.size() * (longest_name_ + latex::kLongestPlainExponent);
         if (text_.size() < used + most) {
             text_.resize(std::max(2 * text_.size(), used + most));
         }
@@ -1072,15 +1056,8 @@ bool PackedProducts::sort_plain(Bases& bases, std::vector<Summand>& entries) {
         const Powers& powers = entries[e].powers;
         for (const auto& [rank, k] : pieces_) {
             placed_.push_back(static_cast<std::uint32_t>(k));
-            const std::string_view name = name_at_rank_[rank];
-            out = std::copy(name.begin(), name.end(), out);
-            const int exp = powers[static_cast<std::size_t>(k)].exp;
-            if (exp != 1) {
-                *out++ = '^';
-                *out++ = '{';
-                out = std::to_chars(out, out + 11, exp).ptr;
-                *out++ = '}';
-            }
+            out = latex::write_plain_power(out, name_at_rank_[rank],
+                                           powers[static_cast<std::size_t>(k)].exp);
         }
         const auto length = static_cast<std::size_t>(out - (text_.data() + used));
         keyed_.push_back(Keyed{{},

@@ -173,8 +173,6 @@ private:
     std::vector<std::uint32_t> mark_;  // by field: the last entry whose left summand had it
 
     static constexpr std::size_t kPrefixBytes = 32;
-    // "^{" and "}" around at most eleven characters of a 32-bit exponent.
-    static constexpr std::size_t kLongestExponent = 14;
     struct Keyed {
         std::uint64_t prefix[kPrefixBytes / 8];  // the first bytes, big-endian, zero-padded
         std::uint32_t offset;
