@@ -31,7 +31,6 @@ public:
         const std::uint32_t g = group_of_id_[id];
         return g != kUnknown ? g : assign_group(id);
     }
-    [[nodiscard]] const Text& group_text(std::uint32_t group) const { return group_texts_[group]; }
     [[nodiscard]] const Text& text(std::uint32_t id) { return group_texts_[group(id)]; }
     // The text of any tree made of registered nodes, compressed when long like the bases'.
     [[nodiscard]] Text text_of_tree(const ExprPtr& tree) { return latex_.of(tree); }

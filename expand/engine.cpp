@@ -683,7 +683,7 @@ PolyRef Engine::multiply_packed(PolyRef& p, PolyRef& q) {
         const std::vector<Summand>& ordered_left = splits(*p);
         const std::vector<Summand>& ordered_right = splits(*q);
         std::vector<Summand> entries;
-        if (packed_->multiply(bases_, ordered_left, ordered_right, square, true, entries) ==
+        if (packed_->multiply(bases_, ordered_left, ordered_right, square, entries) ==
             PackedProducts::Outcome::done) {
             return collected(std::move(entries));
         }

@@ -134,7 +134,7 @@ void PackedProducts::pack_side(const std::vector<Summand>& side,
 
 PackedProducts::Outcome PackedProducts::multiply(Bases& bases, const std::vector<Summand>& left,
                                                  const std::vector<Summand>& right, bool square,
-                                                 bool ordered, std::vector<Summand>& out) {
+                                                 std::vector<Summand>& out) {
     begin_fields();
     bool mixed = false;
     if (!assign_fields(bases, left, most_left_, mixed) ||
@@ -150,9 +150,6 @@ PackedProducts::Outcome PackedProducts::multiply(Bases& bases, const std::vector
     }
     if (!lay_out_fields(most)) {
         return Outcome::unfit;
-    }
-    if (mixed && !ordered) {
-        return Outcome::needs_order;
     }
 
     pack_side(left, left_words_);

@@ -36,14 +36,12 @@ public:
     };
 
     // The collected product of `left` and `right` (pairs first-operand major), `square` when
-    // both are the same list: entries in order of first occurrence, cancelled ones dropped,
-    // factors (and kept nodes) as the first pair merges them, keys not yet computed. Unless
-    // `ordered` says the operands stand in their output order, each base structure must have
-    // one node throughout: then neither order can show in the result. `out` is filled only when
-    // done. Throws the overflow error as the pairwise product would.
+    // both are the same list, which stand in their output order: entries in order of first
+    // occurrence, cancelled ones dropped, factors (and kept nodes) as the first pair merges
+    // them, keys not yet computed. `out` is filled only when done. Throws the overflow error as
+    // the pairwise product would.
     Outcome multiply(Bases& bases, const std::vector<Summand>& left,
-                     const std::vector<Summand>& right, bool square, bool ordered,
-                     std::vector<Summand>& out);
+                     const std::vector<Summand>& right, bool square, std::vector<Summand>& out);
 
     // One operand of a product: a packed value, or else a list of summands.
     struct Operand {

@@ -24,9 +24,7 @@ void set_token_order_threshold(std::size_t terms) noexcept {
     threshold.store(terms == 0 ? kDefaultThreshold : terms, std::memory_order_relaxed);
 }
 
-std::size_t token_budget(std::size_t terms) noexcept {
-    return token_order_threshold() < kDefaultThreshold ? TokenOrder::kMaxTokens : terms;
-}
+std::size_t token_budget(std::size_t terms) noexcept { return std::max(terms, kDefaultThreshold); }
 
 bool TokenOrder::prepare(const std::vector<std::string_view>& names, const std::vector<int>& most,
                          std::size_t longest, std::size_t budget) {

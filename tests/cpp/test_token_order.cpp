@@ -296,7 +296,7 @@ private:
 };
 
 // The token order against the texts' order in whole expansions: the same input expanded with
-// the token order kept for large results, with it used for every result, and by the reference
+// the token order kept for large results, with it tried on every result, and by the reference
 // operations (which sort key texts) give the same text or the same error.
 TEST(TokenOrder, ExpansionsMatchTheTextOrder) {
     int large = 0;      // results of a thousand terms or more
