@@ -6,7 +6,7 @@
 
 #include "core/checked_int.hpp"
 #include "core/node_pool.hpp"
-#include "expand/collect.hpp"
+#include "expand/term.hpp"
 
 namespace tavrelo::fast {
 namespace {

@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "expand/bases.hpp"
-#include "expand/distribute.hpp"
 #include "expand/engine.hpp"
 #include "expand/term_builder.hpp"
 #include "expand/token_order.hpp"
+#include "reference/reference.hpp"
 #include "tree_builders.hpp"
 
 namespace tavrelo {
@@ -327,7 +327,7 @@ TEST(TokenOrder, ExpansionsMatchTheTextOrder) {
             t = outcome([&] { return fast::Engine{}.expand(input); }, text_tokens);
         }
         const std::string r =
-            outcome([&] { return expand_simplified_reference(input); }, text_reference);
+            outcome([&] { return reference::expand_simplified(input); }, text_reference);
         ASSERT_EQ(d, r);
         ASSERT_EQ(t, r);
         if (r != "ok") {
