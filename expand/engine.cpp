@@ -64,18 +64,22 @@ ExprPtr rebuild_function(const Expr& s, ExprPtr operand) {
 
 // One set of packed-product tables per thread, lent to one engine at a time, so that later
 // expansions do not pay for fresh tables; an engine made while it is lent gets its own.
-thread_local std::unique_ptr<PackedProducts> spare_packed;
+thread_local std::unique_ptr<Tables> spare_tables;
 
 }  // namespace
 
-Engine::Engine()
-    : packed_(spare_packed ? std::move(spare_packed) : std::make_unique<PackedProducts>()) {
-    packed_->begin();
+// Tables up to this size stay with the thread for its next expansion: fresh ones are paged in
+// from the system on every call, which took a fifth of the time of a 40,000-term product.
+bool Tables::small() const {
+    constexpr std::size_t kKeep = std::size_t{64} << 20;  // bytes
+    return products.bytes() + output.bytes() <= kKeep;
 }
 
+Engine::Engine() : tables_(spare_tables ? std::move(spare_tables) : std::make_unique<Tables>()) {}
+
 Engine::~Engine() {
-    if (!spare_packed && packed_->small()) {
-        spare_packed = std::move(packed_);
+    if (!spare_tables && tables_->small()) {
+        spare_tables = std::move(tables_);
     }
 }
 
@@ -84,7 +88,7 @@ ExprPtr Engine::expand(const ExprPtr& simplified) {
     ExprPtr tree_of_result = tree(*result);
     // The result's key arrays are not read again: they serve the next call's products.
     if (result->packed) {
-        packed_->recycle(std::move(*result->packed));
+        tables_->products.recycle(std::move(*result->packed));
     }
     return tree_of_result;
 }
@@ -264,7 +268,7 @@ void Engine::sort_entries(Poly& p) {
     if (p.sorted) {
         return;
     }
-    if (packed_->sort_plain(bases_, p.terms)) {
+    if (tables_->output.sort(bases_, p.terms)) {
         p.key_index_ready = false;
         p.sorted = true;
         return;
@@ -282,7 +286,7 @@ void Engine::sort_entries(Poly& p) {
 
 void Engine::unpack(Poly& p) {
     if (p.packed) {
-        PackedProducts::unpack(*p.packed, p.terms);
+        fast::unpack(*p.packed, p.terms);
         p.packed.reset();
     }
 }
@@ -331,18 +335,18 @@ const ExprPtr& Engine::tree(Poly& p) {
         return p.tree;
     }
     if (p.packed) {
-        packed_->build_packed(bases_, *p.packed, p.tree);
+        tables_->output.build(bases_, *p.packed, p.tree);
         return p.tree;
     }
     settle(p);
     bool ranked = false;
-    if (!p.sorted && packed_->sort_plain(bases_, p.terms)) {
+    if (!p.sorted && tables_->output.sort(bases_, p.terms)) {
         p.key_index_ready = false;
         p.sorted = true;
         ranked = true;
     }
     sort_entries(p);
-    if (packed_->build_plain(bases_, p.terms, ranked, p.tree)) {
+    if (tables_->output.build(bases_, p.terms, ranked, p.tree)) {
         return p.tree;
     }
     ExprPtr sum;
@@ -414,7 +418,7 @@ PolyRef Engine::collect(std::initializer_list<std::vector<Summand>*> lists) {
     if (lists.size() <= 2) {  // polynomials in plain variables need no keys either
         auto value = std::make_unique<PackedValue>();
         const std::vector<Summand>* second = lists.size() == 2 ? *(lists.begin() + 1) : nullptr;
-        if (packed_->collect(bases_, **lists.begin(), second, *value) ==
+        if (tables_->products.collect(bases_, **lists.begin(), second, *value) ==
             PackedProducts::Outcome::done) {
             return from_packed(std::move(value));
         }
@@ -626,7 +630,7 @@ PolyRef Engine::power_packed(const PolyRef& base, int n) {
         return nullptr;
     }
     auto value = std::make_unique<PackedValue>();
-    if (packed_->power(bases_, side, n, *value) != PackedProducts::Outcome::done) {
+    if (tables_->products.power(bases_, side, n, *value) != PackedProducts::Outcome::done) {
         return nullptr;
     }
     return from_packed(std::move(value));
@@ -648,7 +652,7 @@ PolyRef Engine::from_packed(std::unique_ptr<PackedValue> value) {
     auto result = std::make_shared<Poly>();
     result->collected = true;
     if (value->coefs.size() < 2) {
-        PackedProducts::unpack(*value, result->terms);
+        fast::unpack(*value, result->terms);
     } else {
         result->packed = std::move(value);
         result->sorted = false;
@@ -675,7 +679,7 @@ PolyRef Engine::multiply_packed(PolyRef& p, PolyRef& q) {
         return nullptr;
     }
     auto value = std::make_unique<PackedValue>();
-    const auto outcome = packed_->multiply_packed(bases_, left, right, square, *value);
+    const auto outcome = tables_->products.multiply(bases_, left, right, square, *value);
     if (outcome == PackedProducts::Outcome::done) {
         return from_packed(std::move(value));
     }
@@ -683,8 +687,8 @@ PolyRef Engine::multiply_packed(PolyRef& p, PolyRef& q) {
         const std::vector<Summand>& ordered_left = splits(*p);
         const std::vector<Summand>& ordered_right = splits(*q);
         std::vector<Summand> entries;
-        if (packed_->multiply(bases_, ordered_left, ordered_right, square, entries) ==
-            PackedProducts::Outcome::done) {
+        if (tables_->products.multiply_in_order(bases_, ordered_left, ordered_right, square,
+                                                entries) == PackedProducts::Outcome::done) {
             return collected(std::move(entries));
         }
     }

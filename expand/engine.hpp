@@ -13,11 +13,20 @@
 #include "core/expr.hpp"
 #include "expand/bases.hpp"
 #include "expand/keys.hpp"
-#include "expand/packed.hpp"
+#include "expand/packed_products.hpp"
+#include "expand/plain_output.hpp"
 #include "expand/poly.hpp"
 #include "expand/term.hpp"
 
 namespace tavrelo::fast {
+
+// Scratch tables of the packed products and of the output over plain variables, kept for the
+// next engine on the thread.
+struct Tables {
+    PackedProducts products;
+    PlainOutput output;
+    [[nodiscard]] bool small() const;
+};
 
 class Engine {
 public:
@@ -87,7 +96,7 @@ private:
     std::vector<std::int64_t> sums_;
     std::vector<Summand> entries_;
 
-    std::unique_ptr<PackedProducts> packed_;  // scratch tables, reused by the next engine
+    std::unique_ptr<Tables> tables_;  // lent by the thread while the engine lives
     Powers scratch_;
     // Summands as (rank, id, exponent) in rank order, for products that merge canonical forms.
     struct Ranked {

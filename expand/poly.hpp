@@ -8,37 +8,10 @@
 #include <vector>
 
 #include "core/expr.hpp"
+#include "expand/packed_layout.hpp"
+#include "expand/summand.hpp"
 
 namespace tavrelo::fast {
-
-struct Power {
-    std::uint32_t handle;  // the very node the reference algorithm would keep
-    std::uint32_t id;      // its structure: equal ids, equal bases
-    int exp;
-};
-
-using Powers = std::vector<Power>;
-
-// A collected value over plain variables, each base structure met as one node only, kept as
-// packed exponent vectors between products so that no entry gets a factor list until one is
-// needed. Entries stand in order of first occurrence.
-struct PackedValue {
-    std::vector<std::uint32_t> handles;  // by field: the one node of the base
-    std::vector<std::uint32_t> ids;      // by field: its structure
-    std::vector<int> most;               // by field: no exponent exceeds it
-    unsigned bits = 1;                   // width of every field
-    std::size_t words = 1;               // per entry
-    std::vector<std::uint64_t> keys;     // `words` per entry
-    std::vector<int> coefs;              // non-zero
-};
-
-inline constexpr std::int32_t kNoKey = -1;
-
-struct Summand {
-    int coef;
-    std::int32_t key;  // like-term key id, kNoKey until asked for
-    Powers powers;     // in merge order; the text order is applied when a key or tree is made
-};
 
 // Either the raw split of a tree that the expander returns as it is (`collected` false: `terms`
 // are the summands of `tree`), or the result of a collection (`collected` true: one entry per
