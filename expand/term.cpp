@@ -22,9 +22,30 @@ Term merge_terms(const Term& left, const Term& right) {
     return out;
 }
 
+namespace {
+
+// A summand that is neither a product nor a negation.
+Term single_term(const ExprPtr& summand) {
+    const Expr& e = *summand;
+    if (kind_of(e) == ExprKind::Int) {
+        return Term{as<Int>(e).value, {}};
+    }
+    if (kind_of(e) == ExprKind::Pow && kind_of(*as<Pow>(e).exp) == ExprKind::Int) {
+        return Term{1, {Factor{as<Pow>(e).base, as<Int>(*as<Pow>(e).exp).value}}};
+    }
+    return Term{1, {Factor{summand, 1}}};
+}
+
+bool nests(const Expr& e) { return kind_of(e) == ExprKind::Neg || kind_of(e) == ExprKind::Mul; }
+
+}  // namespace
+
 // Children before parents, left before right, with an explicit stack: products and negations
 // may nest a million deep.
 Term decompose_term(const ExprPtr& summand) {
+    if (!nests(*summand)) {
+        return single_term(summand);
+    }
     struct Frame {
         const ExprPtr* node;
         bool operands_done;
@@ -35,36 +56,24 @@ Term decompose_term(const ExprPtr& summand) {
         const Frame f = frames.back();
         frames.pop_back();
         const Expr& e = **f.node;
-        switch (kind_of(e)) {
-        case ExprKind::Int: values.push_back(Term{as<Int>(e).value, {}}); continue;
-        case ExprKind::Neg:
+        if (!nests(e)) {
+            values.push_back(single_term(*f.node));
+        } else if (kind_of(e) == ExprKind::Neg) {
             if (f.operands_done) {
                 values.back().coefficient = checked_neg(values.back().coefficient);
             } else {
                 frames.push_back({f.node, true});
                 frames.push_back({&as<Neg>(e).operand, false});
             }
-            continue;
-        case ExprKind::Mul:
-            if (f.operands_done) {
-                Term right = std::move(values.back());
-                values.pop_back();
-                values.back() = merge_terms(values.back(), right);
-            } else {
-                frames.push_back({f.node, true});
-                frames.push_back({&as<Mul>(e).right, false});
-                frames.push_back({&as<Mul>(e).left, false});
-            }
-            continue;
-        case ExprKind::Pow:
-            if (const Pow& p = as<Pow>(e); kind_of(*p.exp) == ExprKind::Int) {
-                values.push_back(Term{1, {Factor{p.base, as<Int>(*p.exp).value}}});
-                continue;
-            }
-            break;
-        default: break;
+        } else if (f.operands_done) {
+            Term right = std::move(values.back());
+            values.pop_back();
+            values.back() = merge_terms(values.back(), right);
+        } else {
+            frames.push_back({f.node, true});
+            frames.push_back({&as<Mul>(e).right, false});
+            frames.push_back({&as<Mul>(e).left, false});
         }
-        values.push_back(Term{1, {Factor{*f.node, 1}}});
     }
     return std::move(values.back());
 }
