@@ -9,7 +9,7 @@ from dataclasses import dataclass
 
 import polynomials
 import trees
-from systems import CPP_REBUILD, FLINT, SLOTS, SYMENGINE, SYMPY, TAVRELO, count_terms
+from systems import CPP_REBUILD, FLINT, PLAIN, SLOTS, SYMENGINE, SYMPY, TAVRELO, count_terms
 
 
 @dataclass(frozen=True)
@@ -21,6 +21,7 @@ class Prepared:
     # expression (LaTeX of B3's result); None where there is nothing to compare.
     terms_of_result: Callable[[object], int] | None = None
     input_terms: int | None = None
+    detail: str = ""  # what the report shows beside the time, e.g. the size of what was written
 
 
 @dataclass(frozen=True)
@@ -50,7 +51,7 @@ EXPANDERS = (TAVRELO, SYMENGINE, SYMPY, FLINT)
 
 # Modules beside this one with the cases of the functions beyond the core, each with a
 # make_cases(quick) -> list[Case].
-CAPABILITY_CASES: tuple[str, ...] = ()
+CAPABILITY_CASES: tuple[str, ...] = ("cases_travel", "cases_parse")
 
 
 def make_cases(quick: bool) -> list[Case]:
@@ -67,7 +68,7 @@ def make_cases(quick: bool) -> list[Case]:
                     "B8",
                     f"build a {shape} tree from Python" + (", gc off" if gc_off else ""),
                     label,
-                    (TAVRELO, SLOTS),
+                    (TAVRELO, SLOTS, PLAIN),
                     prepare=_builder(build, nodes),
                     gc_off=gc_off,
                 )

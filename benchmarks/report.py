@@ -11,16 +11,21 @@ import subprocess
 from pathlib import Path
 
 from results import Row, targets
-from systems import CPP_REBUILD, FLINT, PEERS, SLOTS, SYMENGINE, SYMPY, TAVRELO, version
+from systems import (
+    CPP_REBUILD, FLINT, PEERS, PLAIN, SLOTS, SYMENGINE, SYMPY, TAVRELO, TEXTS, version,
+)
 
-SHORT = {TAVRELO: "T", SYMENGINE: "SE", SYMPY: "SP", FLINT: "FL", SLOTS: "PY", CPP_REBUILD: "C++"}
-FLOORS = (SLOTS, CPP_REBUILD)
+SHORT = {
+    TAVRELO: "T", SYMENGINE: "SE", SYMPY: "SP", FLINT: "FL", SLOTS: "PY", PLAIN: "PB",
+    TEXTS: "TX", CPP_REBUILD: "C++",
+}
+FLOORS = (SLOTS, PLAIN, TEXTS, CPP_REBUILD)
 
 
 def seconds(t: float | None) -> str:
     if t is None:
         return "—"
-    if t >= 1:
+    if t >= 0.9995:  # what rounds to 1000 ms reads as seconds
         return f"{t:.2f} s"
     if t >= 1e-3:
         return f"{t * 1e3:.3g} ms"
@@ -45,10 +50,8 @@ def _peer_cell(row: Row, peer: str) -> str:
 
 
 def _floor_cell(row: Row) -> str:
-    for floor in FLOORS:
-        if floor in row.cells:
-            return f"{_peer_cell(row, floor)} [{SHORT[floor]}]"
-    return "—"
+    found = [f"{_peer_cell(row, f)} [{SHORT[f]}]" for f in FLOORS if f in row.cells]
+    return "<br>".join(found) if found else "—"
 
 
 def _memory_cell(row: Row) -> str:
@@ -192,10 +195,12 @@ def markdown(rows: list[Row], command: str, notes: list[str], root: Path) -> str
         "",
         "Times are medians over the rounds after a warm-up; a peer's ratio (in parentheses) is its",
         "time over Tavrelo's, so above 1× means Tavrelo is faster. Floor: the pure-Python",
-        "`__slots__` class built the same way [PY] for B8, the plain rebuild of the same tree in",
-        "C++ [C++] for B10. Peak RSS: ru_maxrss of a separate process that builds and runs only",
-        "that case in one system (T Tavrelo, SE SymEngine, SP SymPy, FL python-flint, PY",
-        "__slots__, C++ the B10 program, which runs both simplify and rebuild). ≈: timed on",
+        "`__slots__` class built the same way [PY] and the node classes bound with plain pybind11",
+        "`py::init` [PB] for B8, the same work done through `to_string` texts [TX], the plain",
+        "rebuild of the same tree in C++ [C++] for B10. Peak RSS: ru_maxrss of a separate process",
+        "that builds and runs only that case in one system (T Tavrelo, SE SymEngine, SP SymPy, FL",
+        "python-flint, PY __slots__, PB plain pybind11, TX texts, C++ the B10 program, which runs",
+        "both simplify and rebuild). ≈: timed on",
         "fewer calls and scaled (see the details). Terms are checked to agree across systems.",
         "",
         table(rows),
@@ -207,6 +212,14 @@ def markdown(rows: list[Row], command: str, notes: list[str], root: Path) -> str
         *machine(),
         "",
     ]
+    details = [
+        f"- {row.case.id}, {system}: {cell.detail}"
+        for row in rows
+        for system, cell in row.cells.items()
+        if cell.detail
+    ]
+    if details:
+        out += ["## Sizes", "", *details, ""]
     if notes:
         out += ["## Notes", "", *(f"- {n}" for n in notes), ""]
     out += ["## Rounds", "", _details(rows)]
@@ -227,6 +240,8 @@ def chart(rows: list[Row], path: Path) -> str | None:
         SYMPY: "tab:green",
         FLINT: "tab:orange",
         SLOTS: "tab:purple",
+        PLAIN: "tab:brown",
+        TEXTS: "tab:gray",
         CPP_REBUILD: "tab:red",
     }
     fig, ax = plt.subplots(figsize=(14, 5.5))

@@ -8,7 +8,7 @@ everything up, installs the peers and runs this):
     python benchmarks/run.py --only B3,B5     # some workloads (B8 selects all its cases)
     python benchmarks/run.py --no-memory      # skip the peak-memory processes
 
-Options: --peers LIST (all, none, or some of symengine,sympy,flint,slots), --rounds N (timed
+Options: --peers LIST (all, none, or some of symengine,sympy,flint,slots,plain,texts), --rounds N (timed
 rounds after the warm-up, default 5; 1 with --quick), --budget S (seconds one system may spend
 on one case before rounds or calls are cut, default 20), --out DIR (where results.md and
 results.png go), --no-cpp (skip building B10's program).
@@ -51,7 +51,9 @@ import report
 from cases import Case, make_cases
 from child import Launcher
 from results import Cell, Row
-from systems import CPP_REBUILD, FLINT, SLOTS, SYMENGINE, SYMPY, TAVRELO, available, load
+from systems import (
+    CPP_REBUILD, FLINT, PLAIN, SLOTS, SYMENGINE, SYMPY, TAVRELO, TEXTS, available, load,
+)
 
 ROOT = Path(__file__).resolve().parent.parent
 # Repeating a call does not raise the peak: the memory process of B1 makes this many calls.
@@ -121,7 +123,8 @@ def _parse(argv: list[str]) -> argparse.Namespace:
     p.add_argument("--quick", action="store_true", help="small sizes, one round (smoke test)")
     p.add_argument("--only", default="", help="comma-separated workloads or cases, e.g. B3,B5")
     p.add_argument("--peers", default="all",
-                   help="peers to compare with: all, none, or some of symengine,sympy,flint,slots")
+                   help="peers to compare with: all, none, or some of "
+                   "symengine,sympy,flint,slots,plain,texts")
     p.add_argument("--rounds", type=int, help="timed rounds after the warm-up")
     p.add_argument("--budget", type=float, default=20.0, help="seconds per system and case")
     p.add_argument("--out", help="directory for results.md and results.png")
@@ -134,7 +137,10 @@ def _parse(argv: list[str]) -> argparse.Namespace:
     return p.parse_args(argv)
 
 
-PEER_NAMES = {"symengine": SYMENGINE, "sympy": SYMPY, "flint": FLINT, "slots": SLOTS}
+PEER_NAMES = {
+    "symengine": SYMENGINE, "sympy": SYMPY, "flint": FLINT, "slots": SLOTS, "plain": PLAIN,
+    "texts": TEXTS,
+}
 
 
 def _select(cases: list[Case], only: str, peers: str) -> list[Case]:
@@ -172,6 +178,7 @@ def _time_python(case: Case, rounds: int, budget: float) -> Row:
         cell = row.cells.setdefault(system, Cell())
         try:
             prepared[system] = case.prepare(system)
+            cell.detail = prepared[system].detail
         except Exception as exc:  # a system failing its input is reported, not fatal
             cell.error = f"{type(exc).__name__}: {exc}"
     calls_of: dict[str, int] = {}  # systems still to time, with their calls per round

@@ -11,10 +11,13 @@ SYMENGINE = "SymEngine"
 SYMPY = "SymPy"
 FLINT = "python-flint"
 SLOTS = "Python __slots__"
+PLAIN = "pybind11 py::init"
+TEXTS = "Tavrelo via to_string"
 CPP_REBUILD = "C++ rebuild"
 
-# The columns of the report, in order; the last two are the floors of B8 and B10.
-PEERS = (SYMENGINE, SYMPY, FLINT, SLOTS, CPP_REBUILD)
+# The columns of the report, in order; the last four are baselines rather than peers: the floors
+# of B8 (two), the same work done through LaTeX texts, and B10's floor.
+PEERS = (SYMENGINE, SYMPY, FLINT, SLOTS, PLAIN, TEXTS, CPP_REBUILD)
 
 _MODULES = {TAVRELO: "tavrelo", SYMENGINE: "symengine", SYMPY: "sympy", FLINT: "flint"}
 _DISTRIBUTIONS = {
@@ -27,7 +30,11 @@ _DISTRIBUTIONS = {
 
 def load(system: str) -> ModuleType | None:
     """The system's Python module, or None when it is not installed."""
-    name = _MODULES.get(system)
+    if system == PLAIN:
+        import plain
+
+        return plain.module()
+    name = _MODULES.get(TAVRELO if system == TEXTS else system)
     if name is None:
         return None
     try:

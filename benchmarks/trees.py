@@ -6,7 +6,7 @@ import random
 from collections.abc import Callable
 from typing import Any
 
-from systems import SLOTS, SYMENGINE, SYMPY, TAVRELO, load
+from systems import PLAIN, SLOTS, SYMENGINE, SYMPY, TAVRELO, load
 
 # --- B8: the floor any binding is measured against -----------------------------------------------
 
@@ -29,8 +29,8 @@ class SlotAdd:
 def constructors(system: str) -> tuple[Callable[[int], Any], Callable[[Any, Any], Any]]:
     if system == SLOTS:
         return SlotInt, SlotAdd
-    tv = load(TAVRELO)
-    assert tv is not None and system == TAVRELO
+    tv = load(system)
+    assert tv is not None and system in (TAVRELO, PLAIN)
     return tv.Int, tv.Add
 
 

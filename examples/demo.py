@@ -25,6 +25,8 @@ from tavrelo import (
     Tan,
     Var,
     expand,
+    parse,
+    parse_latex,
     simplify,
 )
 
@@ -119,6 +121,16 @@ def main() -> None:
             Mul(Add(x, Int(1)), Add(x, Int(-1))),
         ],
     )
+
+    heading("reading")
+    for text in ["(x+1)^2 - 3x/2", "x**2*y + 3*sqrt(x)/2 - exp(-x)"]:
+        print(f"  parse({text!r})  ->  {expand(parse(text)).to_string()}")
+    latex = r"\sin^2 x + \frac{1}{2}"
+    print(f"  parse_latex({latex!r})  ->  {parse_latex(latex).to_string()}")
+    try:
+        parse("2(x + 1")
+    except ValueError as error:
+        print("  " + str(error).replace("\n", "\n  "))
 
     heading("errors")
     show_rows(simplify, [Div(x, Int(0)), Sqrt(Int(-4)), Tan(Div(Pi(), Int(2)))])

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer harness with clang, AddressSanitizer and UndefinedBehaviorSanitizer in
-# build/fuzz and runs it for a bounded time on fuzz/corpus (default 60 seconds).
+# Builds the libFuzzer harnesses with clang, AddressSanitizer and UndefinedBehaviorSanitizer in
+# build/fuzz and runs each for a bounded time: fuzz_expr (the algebra) on fuzz/corpus for the
+# given seconds (default 60), then fuzz_loads (the binary reader) on fuzz/corpus_loads for a third
+# of that, then fuzz_parse (the readers) on fuzz/corpus_parse (TAVRELO_FUZZ_PARSE_SECONDS, default 30).
 # Usage: scripts/fuzz.sh [seconds] [extra libFuzzer flags...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,11 +25,18 @@ fi
 build=build/fuzz
 CXX=clang++ cmake -S . -B "$build" -DTAVRELO_BUILD_FUZZER=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     >/dev/null
-cmake --build "$build" -j 2 --target fuzz_expr
+cmake --build "$build" -j 2 --target fuzz_expr fuzz_loads fuzz_parse
 
-# New inputs go to a scratch directory; the committed corpus stays small and unchanged.
-scratch="$build/corpus"
-mkdir -p "$scratch"
+# New inputs go to scratch directories; the committed corpora stay small and unchanged.
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
-"$build/fuzz_expr" "$scratch" fuzz/corpus -max_total_time="$seconds" -max_len=512 \
-    -timeout=30 -rss_limit_mb=3072 -print_final_stats=1 -print_funcs=0 -artifact_prefix="$build/" "$@"
+run() {  # harness, committed corpus, seconds, extra flags...
+    local harness=$1 corpus=$2 time=$3
+    shift 3
+    mkdir -p "$build/$corpus"
+    "$build/$harness" "$build/$corpus" "fuzz/$corpus" -max_total_time="$time" -max_len="${MAX_LEN:-512}" \
+        -timeout=30 -rss_limit_mb=3072 -print_final_stats=1 -print_funcs=0 \
+        -artifact_prefix="$build/$harness-" "$@"
+}
+run fuzz_expr corpus "$seconds" "$@"
+run fuzz_loads corpus_loads $(( (seconds + 2) / 3 )) "$@"
+MAX_LEN=4096 run fuzz_parse corpus_parse "${TAVRELO_FUZZ_PARSE_SECONDS:-30}" -dict=fuzz/parse.dict "$@"

@@ -35,8 +35,9 @@ PY=.venv/bin/python
 stamp=.venv/.deps-installed
 if [ ! -f "$stamp" ] || [ pyproject.toml -nt "$stamp" ]; then
     "$PY" -m pip install -q --upgrade pip
-    "$PY" -m pip install -q "scikit-build-core>=0.11" "pybind11==3.1.0" ninja \
-        "pytest>=8" "hypothesis>=6" "matplotlib>=3.8" "mypy>=1.10" "sympy>=1.12" "build>=1.2"
+    "$PY" -m pip install -q "scikit-build-core>=0.11" "pybind11>=3.0.2,<3.2" ninja \
+        "pytest>=8" "hypothesis>=6" "matplotlib>=3.8" "mypy>=1.10" "sympy>=1.12" "build>=1.2" \
+        "dask[distributed]>=2024.1"
     touch "$stamp"
 fi
 

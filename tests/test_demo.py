@@ -21,6 +21,7 @@ def test_demo_runs_through_every_section(tmp_path: pathlib.Path) -> None:
         "== LaTeX ==",
         "== simplify ==",
         "== expand ==",
+        "== reading ==",
         "== errors ==",
         "== input  |  simplified  |  expanded ==",
     ]

@@ -3,6 +3,7 @@ references."""
 
 import gc
 import os
+import pickle
 import sys
 
 from node_classes import NODE_CLASSES, UNARY
@@ -23,8 +24,12 @@ from tavrelo import (
     Sqrt,
     Tan,
     Var,
+    dumps,
     expand,
+    loads,
+    same,
     simplify,
+    structural_hash,
 )
 
 ROUNDS = 100_000
@@ -37,7 +42,8 @@ def resident_bytes():
 
 
 def make_round(x, y, shared):
-    """One round: build, render, simplify and expand, and five calls that raise."""
+    """One round: build, render, simplify, expand, compare, write and read back, pickle, and
+    calls that raise."""
 
     def one_round(k):
         tree = Add(
@@ -48,7 +54,12 @@ def make_round(x, y, shared):
         tree.to_string()
         simplify(tree).to_string()
         expand(tree).to_string()
+        data = dumps(tree)
+        assert same(loads(memoryview(data)), pickle.loads(pickle.dumps(tree)))
+        structural_hash(tree)
         for bad in (
+            lambda: loads(data[:-1]),
+            lambda: loads(b"TVR\x01\x30"),
             lambda: Rational(k, 0),
             lambda: simplify(Div(shared, Add(Int(k), Int(-k)))),
             lambda: expand(Mul(x, Sqrt(Int(-1 - k)))),
@@ -90,8 +101,8 @@ def test_memory_and_references_stay_flat():
 
 
 def test_constructor_calls_leave_memory_and_references_flat():
-    """Positional calls of exact node classes take a fast path; keyword calls, subclasses and
-    refused arguments are handed on to the ordinary one. Neither may keep anything alive."""
+    """Constructor calls of every shape (positional, keyword, subclasses, refused arguments)
+    keep nothing alive."""
     x, y = Var("x"), Var("y")
 
     class Named(Var):
@@ -111,7 +122,7 @@ def test_constructor_calls_leave_memory_and_references_flat():
         kept = Neg(x)
         node = Add(node, Sin(kept))
         assert node.right().operand() is kept
-        Add(left=node, right=named)  # the ordinary path
+        Add(left=node, right=named)
         for bad in (lambda: Add(x, None), lambda: Var("\ud800"), lambda: Rational(k, 0)):
             try:
                 bad()

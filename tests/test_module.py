@@ -12,6 +12,7 @@ import pytest
 
 import tavrelo
 import tavrelo._tavrelo_core as core
+import tavrelo._tavrelo_tools as tools
 from node_classes import BINARY, UNARY
 from tavrelo import (
     Add,
@@ -105,6 +106,10 @@ def test_module_attributes_in_registration_order() -> None:
 
 def test_class_tree() -> None:
     assert [b.__name__ for b in Expr.__bases__] == ["pybind11_object"]
+    library_metaclass = type(Expr.__bases__[0])
+    assert library_metaclass.__name__ == "pybind11_type"
+    for cls in [Expr, *NODE_CLASSES]:
+        assert type(cls) is library_metaclass
     for cls in NODE_CLASSES:
         assert cls.__bases__ == (Expr,)
         assert cls.__module__ == M
@@ -118,7 +123,8 @@ def test_class_body_holds_exactly_the_registered_methods(
     library = {"__doc__", "__module__", "_pybind11_conduit_v1_"}
     # No class docstring, no operators, no representation, no pickling, no instance dict.
     assert cls.__doc__ is None
-    assert [k for k in vars(cls) if k not in library] == ["__init__", *(a for a, _ in accessors)]
+    constructor = [] if params is None else ["__init__"]
+    assert [k for k in vars(cls) if k not in library] == [*constructor, *(a for a, _ in accessors)]
     assert library <= set(vars(cls))
     for method, _ in accessors:
         assert not isinstance(vars(cls)[method], property)
@@ -258,6 +264,18 @@ def test_base_class_cannot_be_instantiated() -> None:
         Expr()
     assert str(info.value) == f"{M}.Expr: No constructor defined!"
 
+    class Bare(Expr):
+        pass
+
+    with pytest.raises(TypeError, match="^Bare: No constructor defined!$"):
+        Bare()
+
+
+def test_unknown_keywords_are_refused() -> None:
+    for make in (lambda: Int(val=1), lambda: Add(x, left=y), lambda: Neg(operand=x, extra=1)):
+        with pytest.raises(TypeError, match="incompatible constructor arguments"):
+            make()
+
 
 def test_none_passes_through_the_module_functions() -> None:
     assert simplify(None) is None
@@ -338,9 +356,18 @@ def test_import_again_gives_the_same_module() -> None:
 
 def test_package_reexports_the_module() -> None:
     module_names = [*CLASS_NAMES, "simplify", "expand"]
-    assert tavrelo.__all__ == [*module_names, "to_sympy", "from_sympy"]
+    core_part = [*module_names, "to_sympy", "from_sympy"]
+    assert tavrelo.__all__[: len(core_part)] == core_part
+    # What follows comes from the second module.
+    for name in tavrelo.__all__[len(core_part) :]:
+        assert getattr(tavrelo, name) is getattr(tavrelo._tavrelo_tools, name)
     for name in module_names:
         assert getattr(tavrelo, name) is getattr(core, name)
+    # Every function of the second module is offered by the package too.
+    for name in (n for n in vars(tools) if not n.startswith("_")):
+        assert name in tavrelo.__all__ and getattr(tavrelo, name) is getattr(tools, name)
+    assert {"to_sympy", "from_sympy"} <= set(tavrelo.__all__)
+    assert all(hasattr(tavrelo, name) for name in tavrelo.__all__)
 
 
 def test_stub_and_marker_are_installed() -> None:
@@ -350,3 +377,28 @@ def test_stub_and_marker_are_installed() -> None:
     stub = ast.parse((package / "_tavrelo_core.pyi").read_text(encoding="utf-8"))
     classes = [n.name for n in stub.body if isinstance(n, ast.ClassDef)]
     assert [c for c in classes if c in CLASS_NAMES] == CLASS_NAMES
+
+
+def test_subinterpreters(child_python: Callable[..., Any]) -> None:
+    # An isolated subinterpreter refuses the module; a legacy one registers classes of its own.
+    result = child_python("""
+        try:
+            import _xxsubinterpreters as interpreters
+        except ImportError:
+            print("skip")
+            raise SystemExit
+        code = "import tavrelo; print(tavrelo.Add(tavrelo.Var('x'), tavrelo.Int(2)).to_string())"
+        for isolated in (True, False):
+            i = interpreters.create(isolated=isolated)
+            try:
+                interpreters.run_string(i, code)
+            except interpreters.RunFailedError as error:
+                refused = "does not support loading in subinterpreters" in str(error)
+                print("refused" if refused else error)
+            interpreters.destroy(i)
+        print(Neg(Pi()).to_string())
+    """)
+    assert result.returncode == 0, result.stderr[-2000:]
+    if result.stdout == "skip\n":
+        pytest.skip("no subinterpreter module in this Python")
+    assert result.stdout == "refused\nx + 2\n-\\pi\n"

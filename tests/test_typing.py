@@ -57,6 +57,10 @@ USAGE = [
     ("t: str = simplify(maybe).to_string()", "has no attribute"),
     ("i: Int = Int(3).value", "Incompatible types in assignment"),
     ("to_sympy(1)", 'incompatible type "int"'),
+    ("b: bool = same(Int(1), loads(bytearray(dumps(Int(1)))))", None),
+    ("h: int = structural_hash(Pi())", None),
+    ("loads('text')", 'incompatible type "str"'),
+    ("text: str = dumps(Pi())", "Incompatible types in assignment"),
 ]
 
 

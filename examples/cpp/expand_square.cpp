@@ -1,4 +1,5 @@
-// Builds (x + 1)^2, prints it as LaTeX, expands it and simplifies 1/sqrt(2).
+// Builds (x + 1)^2, prints it as LaTeX, expands it, simplifies 1/sqrt(2), and sends the square
+// through bytes and back.
 #include <tavrelo/tavrelo.hpp>
 
 #include <iostream>
@@ -14,4 +15,6 @@ int main() {
     const ExprPtr half_root = std::make_shared<Div>(
         std::make_shared<Int>(1), std::make_shared<Sqrt>(std::make_shared<Int>(2)));
     std::cout << simplify(half_root)->to_string() << '\n';
+    const ExprPtr back = loads(dumps(*square));
+    std::cout << (same(*back, *square) ? "same" : "different") << '\n';
 }

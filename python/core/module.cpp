@@ -9,7 +9,6 @@
 
 #include "core/expr.hpp"
 #include "expand/expand.hpp"
-#include "python/core/fast_construct.hpp"
 #include "simplify/simplify.hpp"
 
 namespace py = pybind11;
@@ -37,44 +36,28 @@ const Node& node_of(const Held<Node>& self, const char* class_name) {
     return *node;
 }
 
-// A node class: pybind11's class with calls through the fast constructor. Call finish() once
-// every method is defined, since defining one afterwards turns the fast path off for the class.
-template <class Node>
-Class<Node> node_class(py::module_& m, const char* name) {
-    return Class<Node>(m, name, py::metaclass(python::node_metaclass()));
-}
-
-template <class Node>
-void finish(const Class<Node>& cls) {
-    python::install_fast_constructor<Node>(cls);
-}
-
 template <class Node>
 void bind_unary(py::module_& m, const char* name) {
-    auto cls = node_class<Node>(m, name);
-    cls.def(py::init([](ExprPtr operand) { return std::make_shared<Node>(std::move(operand)); }),
-            py::arg("operand").none(false))
+    Class<Node>(m, name)
+        .def(py::init([](ExprPtr operand) { return std::make_shared<Node>(std::move(operand)); }),
+             py::arg("operand").none(false))
         .def("operand", [name](const Held<Node>& n) { return node_of(n, name).operand; });
-    finish(cls);
 }
 
 template <class Node, auto First, auto Second>
 void bind_binary(py::module_& m, const char* name, const char* first, const char* second) {
-    auto cls = node_class<Node>(m, name);
-    cls.def(py::init([](ExprPtr a, ExprPtr b) {
-                return std::make_shared<Node>(std::move(a), std::move(b));
-            }),
-            py::arg(first).none(false), py::arg(second).none(false))
+    Class<Node>(m, name)
+        .def(py::init([](ExprPtr a, ExprPtr b) {
+                 return std::make_shared<Node>(std::move(a), std::move(b));
+             }),
+             py::arg(first).none(false), py::arg(second).none(false))
         .def(first, [name](const Held<Node>& n) { return node_of(n, name).*First; })
         .def(second, [name](const Held<Node>& n) { return node_of(n, name).*Second; });
-    finish(cls);
 }
 
 template <class Node>
 void bind_constant(py::module_& m, const char* name) {
-    auto cls = node_class<Node>(m, name);
-    cls.def(py::init([] { return std::make_shared<Node>(); }));
-    finish(cls);
+    Class<Node>(m, name).def(py::init([] { return std::make_shared<Node>(); }));
 }
 
 }  // namespace
@@ -84,27 +67,28 @@ PYBIND11_MODULE(_tavrelo_core, m) {
     using namespace tavrelo;
     m.doc() = "Tavrelo: 高校数Ⅲレベルの数式処理ライブラリ (C++ core)";
 
-    py::class_<Expr, ExprPtr>(m, "Expr", py::metaclass(python::node_metaclass()))
-        .def(
-            "to_string", [](const ExprPtr& self) { return self->to_string(); },
-            "LaTeX形式の文字列を返す");
-    auto integer = node_class<Int>(m, "Int");
-    integer.def(py::init([](int value) { return std::make_shared<Int>(value); }), py::arg("value"))
+    py::class_<Expr, ExprPtr> base(m, "Expr");
+    // pybind11 gives every class it creates a tp_init of its own, which Python lists as an
+    // `__init__` slot in the class's dict. Expr has no constructor: without the slot it inherits
+    // the very same function from pybind11's base object, so Expr() fails as before.
+    if (py::reinterpret_borrow<py::object>(base.attr("__dict__")).contains("__init__")) {
+        py::delattr(base, "__init__");
+    }
+    base.def(
+        "to_string", [](const ExprPtr& self) { return self->to_string(); },
+        "LaTeX形式の文字列を返す");
+    Class<Int>(m, "Int")
+        .def(py::init([](int value) { return std::make_shared<Int>(value); }), py::arg("value"))
         .def("value", [](const Held<Int>& n) { return node_of(n, "Int").value; });
-    finish(integer);
-    auto variable = node_class<Var>(m, "Var");
-    variable
+    Class<Var>(m, "Var")
         .def(py::init([](std::string name) { return std::make_shared<Var>(std::move(name)); }),
              py::arg("name"))
         .def("name", [](const Held<Var>& n) { return node_of(n, "Var").name; });
-    finish(variable);
-    auto rational = node_class<Rational>(m, "Rational");
-    rational
+    Class<Rational>(m, "Rational")
         .def(py::init([](int num, int den) { return std::make_shared<Rational>(num, den); }),
              py::arg("num"), py::arg("den"))
         .def("num", [](const Held<Rational>& n) { return node_of(n, "Rational").num; })
         .def("den", [](const Held<Rational>& n) { return node_of(n, "Rational").den; });
-    finish(rational);
     // The classes with children and the constants, in kind order, from the list of kinds.
 #define TAVRELO_UNARY(Name, Number, Prec, Operand) bind_unary<Name>(m, #Name);
 #define TAVRELO_BINARY(Name, Number, Prec, First, Second)                                          \

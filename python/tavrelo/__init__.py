@@ -21,7 +21,9 @@ from ._tavrelo_core import (
     expand,
     simplify,
 )
-from . import _tavrelo_tools  # noqa: F401  (the functions beyond the core; filled in below)
+from ._tavrelo_tools import ParseError, parse, parse_latex
+from ._tavrelo_tools import dumps, loads, same, structural_hash
+from . import _pickling  # noqa: F401  (registers the node classes with copyreg)
 from .sympy_bridge import from_sympy, to_sympy
 
 __all__ = [
@@ -46,4 +48,11 @@ __all__ = [
     "expand",
     "to_sympy",
     "from_sympy",
+    "same",
+    "structural_hash",
+    "dumps",
+    "loads",
+    "parse",
+    "parse_latex",
+    "ParseError",
 ]

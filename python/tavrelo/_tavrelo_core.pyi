@@ -3,9 +3,8 @@
 import abc
 import typing
 
-# The binding library gives every class it registers this metaclass (the node classes get a
-# subclass of it that speeds up their constructor calls); neither is importable, so the stub names
-# it here for type checkers only.
+# The binding library gives every class it registers this metaclass; it is not importable, so
+# the stub names it here for type checkers only.
 @typing.type_check_only
 class _pybind11_type(type): ...
 
