@@ -3,7 +3,7 @@
 // fit, and then the next row is tried. Every row gives the same result as the last one.
 //
 // multiply p × q               when                                  why
-//   in place  (in_place)       p is one entry held only here, and    a long product of factors
+//   in place                   p is one entry held only here, and    a long product of factors
 //                              q one summand                         grows one entry, no new value
 //   packed    (may decline)    every base a plain variable, the      one integer addition and one
 //                              exponents fit two words               table probe per pair, no keys;
@@ -28,10 +28,16 @@
 //
 // build the result tree
 //   packed                     a packed value                        ordered by token ranks (large
-//                                                                    results) or texts, unpacked
-//                                                                    never
+//                                                                    results) or by texts, and
+//                                                                    written without unpacking
 //   plain     (may decline)    every base plain                      factors already in name order
 //   keyed                      always                                factors in text order
+//
+// key of a monomial (chosen in keys.cpp, which caches them)
+//   known                      its canonical form was keyed before   a lookup, no text
+//   composed                   no number factor, no long text        joined from the bases' texts
+//                                                                    by the rules of latex_rules
+//   rendered                   otherwise                             the term's tree rendered
 #include <utility>
 
 #include "core/node_pool.hpp"
