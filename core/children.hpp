@@ -17,8 +17,9 @@ struct Children {
     const ExprPtr* second = nullptr;
 };
 
-[[nodiscard]] inline Children children_of(const Expr& e) {
-    switch (kind_of(e)) {
+// `kind` is the kind of `e`, for callers that have read it already.
+[[nodiscard]] inline Children children_of(const Expr& e, ExprKind kind) {
+    switch (kind) {
         // Formatting would glue the include to the macro above it.
         // clang-format off
 #define TAVRELO_UNARY(Name, Number, Prec, Operand)                                                 \
@@ -30,6 +31,8 @@ struct Children {
     default: return {};
     }
 }
+
+[[nodiscard]] inline Children children_of(const Expr& e) { return children_of(e, kind_of(e)); }
 
 // A node of a kind with children, made from them in positional order on the general heap, as
 // Python makes nodes (`second` is unused by unary kinds). For builders that treat every kind alike.

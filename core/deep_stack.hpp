@@ -1,6 +1,8 @@
 // Recursive tree walks stay plain recursive code: when the native stack of the current thread
 // runs low, the walk continues on a helper thread with a large fresh stack, so depth is limited
 // by memory only. The caller waits for the helper, so the work stays sequential.
+// Only the reference expander still uses this; the library's own walks keep their depth on the
+// heap (core/rebuild.hpp and the other explicit stacks), which works on stacks of any size.
 #pragma once
 
 #include <exception>

@@ -26,17 +26,24 @@ enum class ExprKind : int {
 // How a kind holds its fields: leaves hold values, unary and binary nodes child handles.
 enum class KindShape { Leaf, Unary, Binary, Constant };
 
+// Number of child handles of a shape.
+[[nodiscard]] constexpr int arity_of(KindShape shape) {
+    return shape == KindShape::Binary ? 2 : shape == KindShape::Unary ? 1 : 0;
+}
+
 struct KindInfo {
     ExprKind kind;
     const char* name;
     KindShape shape;
+    int arity;
     Precedence precedence;
     bool is_number;
 };
 
 inline constexpr KindInfo kind_table[] = {
 #define TAVRELO_KIND(Name, Number, Shape, Prec, IsNumber)                                          \
-    {ExprKind::Name, #Name, KindShape::Shape, Precedence::Prec, IsNumber},
+    {ExprKind::Name,   #Name,   KindShape::Shape, arity_of(KindShape::Shape),                      \
+     Precedence::Prec, IsNumber},
 #include "kinds.def"
 };
 inline constexpr int kind_count = static_cast<int>(std::size(kind_table));
@@ -56,13 +63,7 @@ static_assert([] {
 }
 
 // Number of child handles: 0 for leaves and constants.
-[[nodiscard]] constexpr int arity_of(ExprKind k) {
-    switch (kind_info(k).shape) {
-    case KindShape::Unary: return 1;
-    case KindShape::Binary: return 2;
-    default: return 0;
-    }
-}
+[[nodiscard]] constexpr int arity_of(ExprKind k) { return kind_info(k).arity; }
 
 class Expr {
 public:

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Prepares a fresh clone: a CPython 3.12 virtual environment in .venv with the package built and
-# installed into it, plus what the tests need. Safe to run again; rebuilds are incremental.
+# installed into it, plus what the tests need (the `test` extra of pyproject.toml). Safe to run
+# again; rebuilds are incremental.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -35,9 +36,13 @@ PY=.venv/bin/python
 stamp=.venv/.deps-installed
 if [ ! -f "$stamp" ] || [ pyproject.toml -nt "$stamp" ]; then
     "$PY" -m pip install -q --upgrade pip
-    "$PY" -m pip install -q "scikit-build-core>=0.11" "pybind11>=3.0.2,<3.2" ninja \
-        "pytest>=8" "hypothesis>=6" "matplotlib>=3.8" "mypy>=1.10" "sympy>=1.12" "build>=1.2" \
-        "dask[distributed]>=2024.1"
+    # The build backend and the test extra, as pyproject.toml lists them.
+    deps=$("$PY" -c 'import tomllib
+with open("pyproject.toml", "rb") as f:
+    p = tomllib.load(f)
+print("\n".join(p["build-system"]["requires"] + p["project"]["optional-dependencies"]["test"]))')
+    mapfile -t deps <<<"$deps"
+    "$PY" -m pip install -q ninja "${deps[@]}"
     touch "$stamp"
 fi
 

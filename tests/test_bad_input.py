@@ -1,9 +1,6 @@
 """Bad input, as a table: every class and function refuses wrong arguments with its documented
 exception and message, and the nodes passed in are unchanged afterwards."""
 
-import subprocess
-import sys
-
 import pytest
 
 from node_classes import BINARY, UNARY
@@ -256,10 +253,10 @@ ACCESSORS |= {Pow: ["base", "exp"], Expr: []}
 
 
 @pytest.mark.parametrize("cls", ACCESSORS, ids=lambda c: c.__name__)
-def test_instances_made_without_init_are_refused(cls):
+def test_instances_made_without_init_are_refused(child_python, cls):
     """`__new__` alone makes an instance with no node: every use raises instead of reading it."""
     code = UNSET_CHILD.format(cls=f"t.{cls.__name__}", methods=ACCESSORS[cls])
-    child = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=False)
+    child = child_python(code)
     assert child.returncode == 0, child.stderr[-2000:]
 
 

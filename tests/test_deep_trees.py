@@ -3,8 +3,6 @@
 Each scenario runs in its own interpreter, so a crash fails the test instead of ending the run.
 """
 
-import subprocess
-import sys
 import textwrap
 
 import pytest
@@ -77,43 +75,19 @@ SCENARIOS = {
     """,
 }
 
+# Each scenario runs in the main thread, then in a thread with a small stack.
 PROGRAM = """
-import sys, threading
-from tavrelo import Add, Div, Int, Mul, Neg, Pi, Sin, Sqrt, Var
 N = {n}
 
 def work():
 {body}
 
-if sys.argv[1] == "main":
-    work()
-else:
-    if sys.argv[1] == "small-stack-thread":
-        threading.stack_size(256 * 1024)
-    failures = []
-    def run():
-        try:
-            work()
-        except BaseException as exc:
-            failures.append(exc)
-    thread = threading.Thread(target=run)
-    thread.start()
-    thread.join()
-    if failures:
-        raise failures[0]
-print("done")
+in_main_and_thread(work)
 """
 
-CASES = [(name, mode) for name in SCENARIOS for mode in ("main", "thread")]
-CASES.append(("neg", "small-stack-thread"))
 
-
-@pytest.mark.parametrize(("scenario", "mode"), CASES)
-def test_deep_chain(scenario: str, mode: str) -> None:
+@pytest.mark.parametrize("scenario", SCENARIOS)
+def test_deep_chain(child_python, scenario: str) -> None:
     body = textwrap.indent(textwrap.dedent(SCENARIOS[scenario]), "    ")
-    program = PROGRAM.format(n=N, body=body)
-    result = subprocess.run(
-        [sys.executable, "-W", "error", "-c", program, mode], capture_output=True, text=True, timeout=120
-    )
+    result = child_python(PROGRAM.format(n=N, body=body), timeout=120)
     assert result.returncode == 0, result.stderr[-2000:]
-    assert result.stdout == "done\n"

@@ -1,8 +1,6 @@
-"""expand on chains a million long, in the main thread and in a threading.Thread. Each case runs
-in its own interpreter so that a crash fails the test instead of ending the run."""
+"""expand on chains a million long, in the main thread and in a thread with a small stack.
+Each case runs in its own interpreter so that a crash fails the test instead of ending the run."""
 
-import subprocess
-import sys
 import textwrap
 
 import pytest
@@ -94,27 +92,18 @@ CASES = {
     """,
 }
 
-# The tree is built once and expanded first in the main thread, then in a new thread.
+# The tree is built once and expanded in the main thread, then in a thread with a small stack.
 RUNNER = """
-import threading
-from tavrelo import *
 N = {depth}
 SHALLOW = 4_000
 {body}
-outcomes = []
-def run(where):
-    outcomes.append(where + (" ok" if check(expand(tree)) else " wrong result"))
-run("main thread")
-worker = threading.Thread(target=run, args=("thread",))
-worker.start()
-worker.join()
-print(", ".join(outcomes))
+def work():
+    assert check(expand(tree)), "wrong result"
+in_main_and_thread(work)
 """
 
 
 @pytest.mark.parametrize("case", sorted(CASES))
-def test_million_long(case):
-    script = RUNNER.format(depth=DEPTH, body=textwrap.dedent(CASES[case]))
-    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=300)
+def test_million_long(child_python, case):
+    done = child_python(RUNNER.format(depth=DEPTH, body=textwrap.dedent(CASES[case])))
     assert done.returncode == 0, done.stderr[-2000:]
-    assert done.stdout.strip() == "main thread ok, thread ok"

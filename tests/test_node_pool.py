@@ -2,14 +2,10 @@
 threads that end build and drop big trees, and nodes alive at interpreter exit end cleanly. Each
 case runs in its own interpreter so that a crash fails the test instead of ending the run."""
 
-import subprocess
-import sys
 import textwrap
 
-PRELUDE = """
+PRELUDE = textwrap.dedent("""
     import os
-    import threading
-    from tavrelo import Add, Int, Mul, Pow, Sin, Var, expand, simplify
 
     PAGE = os.sysconf("SC_PAGE_SIZE")
 
@@ -23,19 +19,12 @@ PRELUDE = """
             pair = Add(Var(f"a{i}"), Var(f"b{i}"))
             tree = pair if tree is None else Mul(tree, pair)
         return tree
-"""
+""")
 
 
-def run(body):
-    script = textwrap.dedent(PRELUDE) + textwrap.dedent(body)
-    return subprocess.run(
-        [sys.executable, "-c", script], capture_output=True, text=True, timeout=300
-    )
-
-
-def test_threads_that_end_reuse_the_memory_of_big_trees():
+def test_threads_that_end_reuse_the_memory_of_big_trees(child_python):
     # Each expansion holds about 1.3 million result nodes (131,072 terms of 17 factors).
-    child = run(
+    child = child_python(PRELUDE + textwrap.dedent(
         """
         tree = product(17)
 
@@ -59,13 +48,13 @@ def test_threads_that_end_reuse_the_memory_of_big_trees():
         assert levels[-1] - levels[1] < 48, levels
         print("done")
         """
-    )
+    ))
     assert child.returncode == 0, child.stderr[-2000:]
     assert child.stdout.strip().endswith("done")
 
 
-def test_nodes_alive_at_exit_are_released_without_a_crash():
-    child = run(
+def test_nodes_alive_at_exit_are_released_without_a_crash(child_python):
+    child = child_python(PRELUDE + textwrap.dedent(
         """
         import sys
 
@@ -103,7 +92,7 @@ def test_nodes_alive_at_exit_are_released_without_a_crash():
         print("done")
         sys.stdout.flush()
         """
-    )
+    ))
     assert child.returncode == 0, child.stderr[-2000:]
     assert child.stdout.strip() == "done"
 
@@ -134,10 +123,7 @@ for w in workers:
 """
 
 
-def test_fork_while_other_threads_expand():
+def test_fork_while_other_threads_expand(child_python):
     """A child forked while other threads build nodes can build nodes too (no stale lock)."""
-    child = subprocess.run(
-        [sys.executable, "-W", "ignore::DeprecationWarning", "-c", FORK_WHILE_BUSY],
-        capture_output=True, text=True, timeout=120, check=False,
-    )
+    child = child_python(FORK_WHILE_BUSY, timeout=120, flags=("-W", "ignore::DeprecationWarning"))
     assert child.returncode == 0, child.stderr[-2000:]

@@ -5,8 +5,6 @@ Each case runs in a child interpreter with a time limit, so a hang or a crash fa
 """
 
 import json
-import subprocess
-import sys
 import textwrap
 
 import pytest
@@ -27,8 +25,7 @@ SHAPES = {
 }
 
 CHILD = """
-import json, resource, sys
-from tavrelo import *
+import json, resource
 resource.setrlimit(resource.RLIMIT_AS, (8 << 30, 8 << 30))
 
 def build(leaf):
@@ -58,11 +55,8 @@ print(json.dumps({{
 """
 
 
-def run_child(shape, timeout=120):
-    code = CHILD.format(levels=LEVELS, shape=shape)
-    child = subprocess.run(
-        [sys.executable, "-c", code], capture_output=True, text=True, timeout=timeout, check=False
-    )
+def run_child(child_python, shape):
+    child = child_python(CHILD.format(levels=LEVELS, shape=shape), timeout=120)
     assert child.returncode == 0, child.stderr[-3000:]
     return json.loads(child.stdout)
 
@@ -83,8 +77,8 @@ EXPECTED = {
 
 
 @pytest.mark.parametrize("name", SHAPES)
-def test_shared_subtrees_end_promptly(name):
-    outcome = run_child(SHAPES[name])
+def test_shared_subtrees_end_promptly(child_python, name):
+    outcome = run_child(child_python, SHAPES[name])
     assert outcome.pop("to_string") == TOO_LONG
     for operation, want in EXPECTED[name].items():
         got = outcome[operation]
@@ -94,8 +88,8 @@ def test_shared_subtrees_end_promptly(name):
             assert got == want, (operation, got[:200])
 
 
-def test_sin_of_doubled_sum_keeps_one_copy_per_level():
-    outcome = run_child(SHAPES["sin"])
+def test_sin_of_doubled_sum_keeps_one_copy_per_level(child_python):
+    outcome = run_child(child_python, SHAPES["sin"])
     assert outcome["simplify"].startswith("\\sin\\left(2\\sin\\left(2")
     assert outcome["simplify_copies"] == "2" + outcome["simplify"]
     assert outcome["expand"] == outcome["simplify"]
@@ -140,8 +134,7 @@ e = dag(e, 'Add(e, Neg(Add(e, Int(1))))')
 }
 
 LONG_KEYS_CHILD = """
-import json, resource, sys
-from tavrelo import *
+import json, resource
 resource.setrlimit(resource.RLIMIT_AS, (8 << 30, 8 << 30))
 x, y = Var("x"), Var("y")
 
@@ -174,12 +167,10 @@ print(json.dumps({{"text": text[:200], "summands": len(summands(first)),
 
 
 @pytest.mark.parametrize("name", LONG_KEYS)
-def test_expand_with_long_like_term_keys(name):
+def test_expand_with_long_like_term_keys(child_python, name):
     body, summands = LONG_KEYS[name]
     code = LONG_KEYS_CHILD.format(levels=LEVELS, body=textwrap.indent(body.strip(), "    "))
-    child = subprocess.run(
-        [sys.executable, "-c", code], capture_output=True, text=True, timeout=60, check=False
-    )
+    child = child_python(code, timeout=60)
     assert child.returncode == 0, child.stderr[-3000:]
     outcome = json.loads(child.stdout)
     assert outcome == {"text": TOO_LONG, "summands": summands, "same": True}

@@ -1,9 +1,5 @@
 """Moving trees to SymPy and back: shapes kept, SymPy's forms read, refusals named."""
 
-import subprocess
-import sys
-import textwrap
-
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
@@ -182,14 +178,8 @@ def test_round_trip_keeps_the_value_and_settles_after_one_pass(tree: Expr) -> No
     assert shape(from_sympy(to_sympy(back))) == shape(back)
 
 
-def run_python(code: str) -> subprocess.CompletedProcess[str]:
-    return subprocess.run(
-        [sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=300
-    )
-
-
-def test_tavrelo_imports_without_sympy() -> None:
-    result = run_python(
+def test_tavrelo_imports_without_sympy(child_python) -> None:
+    result = child_python(
         """
         import sys
         sys.modules["sympy"] = None  # makes 'import sympy' fail
@@ -198,17 +188,17 @@ def test_tavrelo_imports_without_sympy() -> None:
             tavrelo.to_sympy(tavrelo.Int(1))
         except ImportError as err:
             print(err)
-        """
+        """,
+        prelude=False,
     )
     assert result.returncode == 0, result.stderr
     assert "pip install tavrelo[sympy]" in result.stdout
 
 
-def test_deep_trees_convert_both_ways() -> None:
+def test_deep_trees_convert_both_ways(child_python) -> None:
     # Far deeper than Python's recursion limit; in a subprocess so that a crash fails the test.
-    result = run_python(
+    result = child_python(
         """
-        from tavrelo import Add, Int, Neg, Var, from_sympy, to_sympy
         e = Var("x")
         for i in range(30_000):
             e = Add(Neg(e), Int(i % 7))

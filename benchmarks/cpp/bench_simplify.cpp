@@ -15,12 +15,12 @@
 #include <random>
 #include <stdexcept>
 #include <string>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
-#include "core/deep_stack.hpp"
+#include "core/children.hpp"
 #include "core/expr.hpp"
+#include "core/rebuild.hpp"
 #include "simplify/rules.hpp"
 #include "simplify/simplify.hpp"
 
@@ -216,62 +216,9 @@ private:
 };
 
 // The baseline: the same walk as simplify (shared subtrees copied once), no rules.
-class Rebuild {
-public:
-    ExprPtr copy(const ExprPtr& e) {
-        switch (tavrelo::kind_of(*e)) {
-        case ExprKind::Int:
-        case ExprKind::Var:
-        case ExprKind::Rational:
-        case ExprKind::Pi:
-        case ExprKind::E: return e;
-        default: break;
-        }
-        if (e.use_count() == 1) {
-            return tavrelo::with_stack_room([&] { return node(*e); });
-        }
-        if (const auto hit = memo_.find(e.get()); hit != memo_.end()) {
-            return hit->second;
-        }
-        ExprPtr result = tavrelo::with_stack_room([&] { return node(*e); });
-        memo_.emplace(e.get(), result);
-        return result;
-    }
-
-private:
-    template <class Node>
-    ExprPtr unary(const tavrelo::Expr& e) {
-        return std::make_shared<Node>(copy(as<Node>(e).operand));
-    }
-
-    template <class Node, auto First, auto Second>
-    ExprPtr binary(const tavrelo::Expr& e) {
-        const auto& n = as<Node>(e);
-        ExprPtr first = copy(n.*First);
-        ExprPtr second = copy(n.*Second);
-        return std::make_shared<Node>(std::move(first), std::move(second));
-    }
-
-    ExprPtr node(const tavrelo::Expr& e) {
-        using namespace tavrelo;
-        switch (kind_of(e)) {
-        case ExprKind::Neg: return unary<Neg>(e);
-        case ExprKind::Sqrt: return unary<Sqrt>(e);
-        case ExprKind::Cbrt: return unary<Cbrt>(e);
-        case ExprKind::Sin: return unary<Sin>(e);
-        case ExprKind::Cos: return unary<Cos>(e);
-        case ExprKind::Tan: return unary<Tan>(e);
-        case ExprKind::Log: return unary<Log>(e);
-        case ExprKind::Add: return binary<Add, &Add::left, &Add::right>(e);
-        case ExprKind::Mul: return binary<Mul, &Mul::left, &Mul::right>(e);
-        case ExprKind::Div: return binary<Div, &Div::num, &Div::den>(e);
-        case ExprKind::Pow: return binary<Pow, &Pow::base, &Pow::exp>(e);
-        default: return nullptr;
-        }
-    }
-
-    std::unordered_map<const tavrelo::Expr*, ExprPtr> memo_;
-};
+ExprPtr rebuild(const ExprPtr& tree) {
+    return tavrelo::rebuild_bottom_up(tree, tavrelo::make_with_children);
+}
 
 template <class F>
 double median_seconds(int rounds, F run) {
@@ -301,7 +248,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         const double simplify_s = median_seconds(o.rounds, [&] { return tavrelo::simplify(tree); });
-        const double rebuild_s = median_seconds(o.rounds, [&] { return Rebuild().copy(tree); });
+        const double rebuild_s = median_seconds(o.rounds, [&] { return rebuild(tree); });
         std::printf("{\"nodes\": %ld, \"shared\": %d, \"simplify_s\": %.6f, \"rebuild_s\": %.6f}\n",
                     o.nodes, o.shared ? 1 : 0, simplify_s, rebuild_s);
         const double n = static_cast<double>(o.nodes);
