@@ -20,8 +20,6 @@ namespace tavrelo {
 namespace {
 
 using latex::is_ascii_letter;
-using latex::is_digit;
-using latex::Join;
 
 // Thrown when a capped rendering gives up.
 struct TooLong {};
@@ -34,13 +32,8 @@ public:
         if (s.empty()) {
             return;
         }
-        if (pending_ != Join::None) {
-            const std::string_view between =
-                latex::separator(pending_, static_cast<unsigned char>(s.front()));
-            if (!between.empty()) {
-                append(between);
-            }
-            pending_ = Join::None;
+        if (awaited_ != nullptr) {
+            right_factor_begins(static_cast<unsigned char>(s.front()));
         }
         append(s);
     }
@@ -53,37 +46,55 @@ public:
 
     [[nodiscard]] std::size_t size() const { return out_.size(); }
 
-    // The left factor of a product was written from `start` on; the first byte of the right
-    // factor decides the separator. An empty left factor leaves any separator still awaited by
-    // an enclosing product in force: its right factor begins with whatever this one writes.
-    void left_factor_done(std::size_t start) {
+    // The left factor of the side-by-side product `m` was written from `start` on; the first
+    // byte of the right factor decides what stands between them. An empty left factor leaves
+    // the ending awaited by an enclosing product in force: its right factor begins with
+    // whatever this one writes.
+    void left_factor_done(const Mul& m, std::size_t start) {
         if (out_.size() > start) {
-            pending_ = ending_since(start);
+            left_end_ = ending_since(start);
         }
+        awaited_ = &m;
     }
 
-    // The product that began at `start` is complete. If it wrote anything, a separator still
-    // awaited is its own (its right factor was empty) and lapses; otherwise it belongs to an
-    // enclosing product and stays.
-    void product_done(std::size_t start) {
+    // The product `m` that began at `start` is complete. If it wrote anything, an ending
+    // still awaited is its own (its right factor was empty) and lapses; otherwise it belongs
+    // to an enclosing product and stays.
+    void product_done(const Mul& m, std::size_t start) {
+        if (awaited_ == &m) {
+            awaited_ = nullptr;
+        }
+        if (!wrapped_.empty() && wrapped_.back() == &m) {
+            wrapped_.pop_back();
+            append(latex::kClose);
+        }
         if (out_.size() > start) {
-            pending_ = Join::None;
+            left_end_ = latex::Ending::Other;
         }
     }
 
     std::string take() { return std::move(out_); }
 
 private:
-    // How the text written since `start` ends, for the separator before the next factor.
-    [[nodiscard]] Join ending_since(std::size_t start) const {
-        if (is_digit(static_cast<unsigned char>(out_.back()))) {
-            return Join::DigitEnd;
+    // The right factor of `awaited_` begins with `first`. The innermost product whose right
+    // factor has not begun decides: an enclosing one would see what this one writes first.
+    void right_factor_begins(unsigned char first) {
+        const latex::Join j = latex::join(left_end_, first);
+        if (j != latex::Join::Nothing) {
+            append(latex::before_right(j));
+            if (j == latex::Join::Parentheses) {
+                wrapped_.push_back(awaited_);
+            }
         }
-        if (letter_run_start_ < out_.size() && letter_run_start_ > start &&
-            out_[letter_run_start_ - 1] == '\\') {
-            return Join::ControlWordEnd;
-        }
-        return Join::None;
+        awaited_ = nullptr;
+        left_end_ = latex::Ending::Other;
+    }
+
+    // How the text written since `start` (not empty) ends.
+    [[nodiscard]] latex::Ending ending_since(std::size_t start) const {
+        return latex::ending(static_cast<unsigned char>(out_.back()),
+                             letter_run_start_ < out_.size() && letter_run_start_ > start &&
+                                 out_[letter_run_start_ - 1] == '\\');
     }
 
     void append(std::string_view s) {
@@ -146,36 +157,39 @@ private:
     std::size_t room_ = 0;
     std::string out_;
     std::size_t letter_run_start_ = 0;  // where the trailing run of ASCII letters begins
-    Join pending_ = Join::None;
+    latex::Ending left_end_ = latex::Ending::Other;  // of the left factor of `awaited_`
+    const Mul* awaited_ = nullptr;     // the product whose right factor has not begun yet
+    std::vector<const Mul*> wrapped_;  // products whose right factor is in parentheses
     std::size_t next_measure_ = std::size_t{64} << 10;
     bool measured_ = false;
 };
 
 enum class Op : std::uint8_t {
-    Node,        // render `node`, in parentheses when its precedence is below `min_prec`
+    Node,        // render `node`, in parentheses when it binds looser than `least`
     Literal,     // write `text`
-    AddRight,    // the right-hand part of the sum `node`
+    Integer,     // write `value`
     MulRight,    // the left factor of the product `node`, begun at `start`, is written
-    ProductDone  // the product begun at `start` is written
+    ProductDone  // the product `node` begun at `start` is written
 };
 
 // Kept small: a deep tree keeps one pending task per level on the stack.
 struct Task {
     Op op;
-    std::uint8_t min_prec;
+    std::uint8_t least;    // a Precedence
     std::uint32_t length;  // of `text`
     union {
         const Expr* node;
         const char* text;
+        std::int64_t value;
     };
     std::size_t start;
 };
 static_assert(sizeof(Task) <= 24);
 
-Task node_task(const Expr* n, int min_prec, Op op = Op::Node, std::size_t start = 0) {
+Task node_task(const Expr* n, Precedence least, Op op = Op::Node, std::size_t start = 0) {
     Task t;
     t.op = op;
-    t.min_prec = static_cast<std::uint8_t>(min_prec);
+    t.least = static_cast<std::uint8_t>(least);
     t.length = 0;
     t.node = n;
     t.start = start;
@@ -183,183 +197,163 @@ Task node_task(const Expr* n, int min_prec, Op op = Op::Node, std::size_t start 
 }
 
 Task literal_task(std::string_view s) {
-    Task t = node_task(nullptr, 0, Op::Literal);
+    Task t = node_task(nullptr, latex::kAnywhere, Op::Literal);
     t.length = static_cast<std::uint32_t>(s.size());
     t.text = s.data();
     return t;
 }
 
-Task position_task(Op op, const Expr* n, std::size_t start) { return node_task(n, 0, op, start); }
+Task integer_task(std::int64_t v) {
+    Task t = node_task(nullptr, latex::kAnywhere, Op::Integer);
+    t.value = v;
+    return t;
+}
 
+Task position_task(Op op, const Expr* n, std::size_t start) {
+    return node_task(n, latex::kAnywhere, op, start);
+}
+
+bool is_leaf(const Expr& e) {
+    switch (kind_of(e)) {
+    case ExprKind::Int:
+    case ExprKind::Var:
+    case ExprKind::Rational:
+    case ExprKind::Pi:
+    case ExprKind::E: return true;
+    default: return false;
+    }
+}
+
+// Writes the pieces of latex::describe front to back. A node's pieces up to its first child
+// that is not a leaf are written at once (leaves have no children to wait for, and most
+// children are leaves); the rest wait on the task stack for that child's text.
 class Renderer {
 public:
-    Renderer(std::vector<Task>& tasks, const Expr& root, std::size_t cap = SIZE_MAX,
+    // `store`: room for the task stack, kept between calls.
+    Renderer(std::vector<Task>& store, const Expr& root, std::size_t cap = SIZE_MAX,
              const std::unordered_set<const Expr*>* stop_at = nullptr)
-        : w_(root, cap), tasks_(tasks), stop_at_(stop_at) {
-        tasks_.clear();
-    }
+        : w_(root, cap), store_(store), stop_at_(stop_at) {}
 
-    std::string run(const Expr& root) {
-        tasks_.push_back(node_task(&root, 0));
-        while (!tasks_.empty()) {
-            const Task t = tasks_.back();
-            tasks_.pop_back();
+    // Flattened: the compiler otherwise leaves the small steps of the hot loop as calls.
+    [[gnu::flatten]] std::string run(const Expr& root) {
+        make_room(1);
+        push(node_task(&root, latex::kAnywhere));
+        while (top_ > 0) {
+            const Task t = stack_[--top_];
             switch (t.op) {
-            case Op::Node: render(*t.node, t.min_prec); break;
+            case Op::Node: render(*t.node, static_cast<Precedence>(t.least)); break;
             case Op::Literal: w_.put(std::string_view(t.text, t.length)); break;
-            case Op::AddRight: add_right(as<Add>(*t.node)); break;
-            case Op::MulRight:
-                w_.left_factor_done(t.start);
-                later(position_task(Op::ProductDone, nullptr, t.start));
-                later(node_task(as<Mul>(*t.node).right.get(), 3));
+            case Op::Integer: w_.put_int(t.value); break;
+            case Op::MulRight: {
+                make_room(kMostWaiting);
+                Pieces pieces(*this);
+                pieces.right_factor(as<Mul>(*t.node), t.start);
+                pieces.done();
                 break;
-            case Op::ProductDone: w_.product_done(t.start); break;
+            }
+            case Op::ProductDone: w_.product_done(as<Mul>(*t.node), t.start); break;
             }
         }
         return w_.take();
     }
 
 private:
-    // Tasks run last-in first-out: push the pieces of a node's text in reverse.
-    void later(const Task& t) { tasks_.push_back(t); }
+    // The most tasks one node leaves waiting: a sum with a negative fraction on its right.
+    static constexpr std::size_t kMostWaiting = 8;
 
-    void render(const Expr& e, int min_prec) {
+    // Receives the pieces of one node. Tasks run last-in first-out, so waiting pieces are
+    // placed from the top of a window down, and the window is closed up at the end.
+    class Pieces {
+    public:
+        explicit Pieces(Renderer& r) : r_(r), window_(r.stack_ + r.top_) {}
+
+        void literal(std::string_view s) {
+            if (waiting_ != 0) {
+                wait(literal_task(s));
+            } else {
+                r_.w_.put(s);
+            }
+        }
+        void integer(std::int64_t v) {
+            if (waiting_ != 0) {
+                wait(integer_task(v));
+            } else {
+                r_.w_.put_int(v);
+            }
+        }
+        void child(const ExprPtr& c, Precedence least) {
+            if (waiting_ == 0 && is_leaf(*c)) {  // a leaf is never in parentheses
+                latex::describe(*c, *this);
+            } else {
+                wait(node_task(c.get(), least));
+            }
+        }
+        void side_by_side(const Mul& m) {
+            const std::size_t start = r_.w_.size();
+            if (waiting_ == 0 && is_leaf(*m.left)) {
+                latex::describe(*m.left, *this);
+                right_factor(m, start);
+            } else {
+                wait(node_task(m.left.get(), latex::kFactor));
+                wait(position_task(Op::MulRight, &m, start));
+            }
+        }
+
+        // The left factor of `m`, begun at `start`, is written: the right one follows.
+        void right_factor(const Mul& m, std::size_t start) {
+            r_.w_.left_factor_done(m, start);
+            if (is_leaf(*m.right)) {
+                latex::describe(*m.right, *this);
+                r_.w_.product_done(m, start);
+            } else {
+                wait(node_task(m.right.get(), latex::kFactor));
+                wait(position_task(Op::ProductDone, &m, start));
+            }
+        }
+
+        void done() {
+            const std::size_t from = kMostWaiting - waiting_;
+            for (std::size_t k = 0; k < waiting_; ++k) {
+                window_[k] = window_[from + k];
+            }
+            r_.top_ += waiting_;
+        }
+
+    private:
+        void wait(const Task& t) { window_[kMostWaiting - 1 - waiting_++] = t; }
+
+        Renderer& r_;
+        Task* const window_;
+        std::size_t waiting_ = 0;
+    };
+
+    void render(const Expr& e, Precedence least) {
         if (stop_at_ != nullptr && stop_at_->count(&e) != 0) {
             throw TooLong{};
         }
-        if (e.precedence() < min_prec) {
-            w_.put("\\left(");
-            later(literal_task("\\right)"));
+        make_room(1 + kMostWaiting);
+        if (latex::wrapped_at(e, least)) {
+            w_.put(latex::kOpen);
+            push(literal_task(latex::kClose));
         }
-        switch (kind_of(e)) {
-        case ExprKind::Int: w_.put_int(as<Int>(e).value); break;
-        case ExprKind::Var: w_.put(as<Var>(e).name); break;
-        case ExprKind::Rational: rational(as<Rational>(e)); break;
-        case ExprKind::Neg:
-            w_.put("-");
-            later(node_task(as<Neg>(e).operand.get(), 2));
-            break;
-        case ExprKind::Add:
-            later(position_task(Op::AddRight, &e, 0));
-            later(node_task(as<Add>(e).left.get(), 0));
-            break;
-        case ExprKind::Mul: mul(as<Mul>(e)); break;
-        case ExprKind::Div:
-            w_.put("\\frac{");
-            later(literal_task("}"));
-            later(node_task(as<Div>(e).den.get(), 0));
-            later(literal_task("}{"));
-            later(node_task(as<Div>(e).num.get(), 0));
-            break;
-        case ExprKind::Pow: pow(as<Pow>(e)); break;
-        case ExprKind::Sqrt: wrapped("\\sqrt{", as<Sqrt>(e).operand, "}"); break;
-        case ExprKind::Cbrt: wrapped("\\sqrt[3]{", as<Cbrt>(e).operand, "}"); break;
-        case ExprKind::Sin: wrapped("\\sin\\left(", as<Sin>(e).operand, "\\right)"); break;
-        case ExprKind::Cos: wrapped("\\cos\\left(", as<Cos>(e).operand, "\\right)"); break;
-        case ExprKind::Tan: wrapped("\\tan\\left(", as<Tan>(e).operand, "\\right)"); break;
-        case ExprKind::Log: wrapped("\\ln\\left(", as<Log>(e).operand, "\\right)"); break;
-        case ExprKind::Pi: w_.put("\\pi"); break;
-        case ExprKind::E: w_.put("e"); break;
+        Pieces pieces(*this);
+        latex::describe(e, pieces);
+        pieces.done();
+    }
+
+    // The stack grows only here; pushes are unchecked.
+    void make_room(std::size_t n) {
+        if (top_ + n > store_.size()) {
+            store_.resize(std::max(top_ + n, 2 * store_.size()));
+            stack_ = store_.data();
         }
     }
-
-    void wrapped(std::string_view open, const ExprPtr& operand, std::string_view close) {
-        w_.put(open);
-        later(literal_task(close));
-        later(node_task(operand.get(), 0));
-    }
-
-    void rational(const Rational& r) {
-        if (r.den == 1) {
-            w_.put_int(r.num);
-        } else if (r.num < 0) {
-            w_.put("-");
-            fraction(-std::int64_t{r.num}, r.den);
-        } else {
-            fraction(r.num, r.den);
-        }
-    }
-
-    // Wide arithmetic: the magnitude of -2147483648 is written exactly.
-    void fraction(std::int64_t num, int den) {
-        w_.put("\\frac{");
-        w_.put_int(num);
-        w_.put("}{");
-        w_.put_int(den);
-        w_.put("}");
-    }
-
-    void add_right(const Add& a) {
-        const Expr& r = *a.right;
-        switch (kind_of(r)) {
-        case ExprKind::Neg:
-            w_.put(" - ");
-            later(node_task(as<Neg>(r).operand.get(), 2));
-            return;
-        case ExprKind::Int:
-            if (as<Int>(r).value < 0) {
-                w_.put(" - ");
-                w_.put_int(-std::int64_t{as<Int>(r).value});
-                return;
-            }
-            break;
-        case ExprKind::Rational:
-            if (as<Rational>(r).num < 0) {
-                w_.put(" - ");
-                const std::int64_t magnitude = -std::int64_t{as<Rational>(r).num};
-                if (as<Rational>(r).den == 1) {
-                    w_.put_int(magnitude);
-                } else {
-                    fraction(magnitude, as<Rational>(r).den);
-                }
-                return;
-            }
-            break;
-        default: break;
-        }
-        w_.put(" + ");
-        later(node_task(&r, 0));
-    }
-
-    static bool is_int(const Expr& e, int v) {
-        return kind_of(e) == ExprKind::Int && as<Int>(e).value == v;
-    }
-
-    void mul(const Mul& m) {
-        const Expr& l = *m.left;
-        const Expr& r = *m.right;
-        if (is_int(l, -1)) {
-            w_.put("-");
-            later(node_task(&r, 3));
-        } else if (is_int(l, 1)) {
-            later(node_task(&r, 3));
-        } else if (is_int(r, 1)) {
-            later(node_task(&l, 3));
-        } else if (l.is_number() && r.is_number()) {
-            later(node_task(&r, 3));
-            later(literal_task(" \\cdot "));
-            later(node_task(&l, 3));
-        } else {
-            later(position_task(Op::MulRight, &m, w_.size()));
-            later(node_task(&l, 3));
-        }
-    }
-
-    void pow(const Pow& p) {
-        const Expr& b = *p.base;
-        const bool wrap = latex::wrapped_as_power_base(b);
-        later(literal_task("}"));
-        later(node_task(p.exp.get(), 0));
-        later(literal_task("^{"));
-        if (wrap) {
-            w_.put("\\left(");
-            later(literal_task("\\right)"));
-        }
-        later(node_task(&b, 0));
-    }
+    void push(const Task& t) { stack_[top_++] = t; }
 
     Writer w_;
-    std::vector<Task>& tasks_;
+    std::vector<Task>& store_;
+    Task* stack_ = store_.data();
+    std::size_t top_ = 0;
     const std::unordered_set<const Expr*>* stop_at_;
 };
 

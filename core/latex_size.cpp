@@ -1,10 +1,11 @@
-// Length of a tree's LaTeX text, mirroring the renderer's rules piece by piece.
+// Length of a tree's LaTeX text, counted piece by piece from the rules the renderer follows.
 #include "latex_size.hpp"
 
 #include "latex_rules.hpp"
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <limits>
 #include <optional>
 #include <string_view>
@@ -18,9 +19,9 @@ using Size = std::uint64_t;
 constexpr Size kMax = std::numeric_limits<Size>::max();
 
 constexpr Size len(std::string_view s) { return s.size(); }
-constexpr Size kParens = len("\\left(") + len("\\right)");
-constexpr Size kFrame = len("\\frac{") + len("}{") + len("}");
-constexpr Size kWidestSeparator = len(" \\cdot ");
+constexpr Size kParens = len(latex::kOpen) + len(latex::kClose);
+// Between two factors side by side: " \cdot ", a space, or parentheses around the right one.
+constexpr Size kWidestJoin = std::max(len(latex::kCdot), kParens);
 
 Size add_sat(Size a, Size b) { return a > kMax - b ? kMax : a + b; }
 
@@ -34,24 +35,13 @@ Size digits(std::int64_t v) {
     return n;
 }
 
-Size fraction(std::int64_t num, std::int64_t den) { return kFrame + digits(num) + digits(den); }
-
-Size rational(const Rational& r) {
-    if (r.den == 1) {
-        return digits(r.num);
-    }
-    return r.num < 0 ? 1 + fraction(-std::int64_t{r.num}, r.den) : fraction(r.num, r.den);
-}
-
-bool is_int(const Expr& e, int v) { return kind_of(e) == ExprKind::Int && as<Int>(e).value == v; }
-
 class Sizer {
 public:
     Sizer(Size stop_above, std::size_t max_steps)
         : stop_above_(stop_above), steps_left_(max_steps) {}
 
     std::optional<Size> run(const Expr& root) {
-        tasks_.push_back(Task{&root, false, 0, 0});
+        tasks_.push_back(Task{&root, false, latex::kAnywhere, 0});
         while (!tasks_.empty() && total_ <= stop_above_) {
             if (steps_left_-- == 0) {
                 return std::nullopt;
@@ -61,7 +51,7 @@ public:
             if (t.leaving) {
                 memo_.emplace(t.node, total_ - t.started_at);
             } else {
-                enter(*t.node, t.min_prec, t.shared);
+                enter(*t.node, t.least, t.shared);
             }
         }
         return total_;
@@ -71,17 +61,28 @@ private:
     struct Task {
         const Expr* node;
         bool leaving;  // all of node's text has been counted since `started_at`
-        int min_prec;
+        Precedence least;
         Size started_at;
         bool shared = false;
     };
 
     void count(Size n) { total_ = add_sat(total_, n); }
 
-    // A child as the renderer pushes it: parenthesised below `min_prec`.
-    void child(const ExprPtr& p, int min_prec) {
-        tasks_.push_back(Task{p.get(), false, min_prec, 0, p.use_count() > 1 && has_children(*p)});
-    }
+    // The pieces of a node's text: fixed ones are counted, children become tasks.
+    struct Pieces {
+        Sizer& s;
+        void literal(std::string_view text) { s.count(text.size()); }
+        void integer(std::int64_t v) { s.count(digits(v)); }
+        void child(const ExprPtr& c, Precedence least) {
+            s.tasks_.push_back(
+                Task{c.get(), false, least, 0, c.use_count() > 1 && has_children(*c)});
+        }
+        void side_by_side(const Mul& m) {
+            s.count(kWidestJoin);
+            child(m.left, latex::kFactor);
+            child(m.right, latex::kFactor);
+        }
+    };
 
     static bool has_children(const Expr& e) {
         switch (kind_of(e)) {
@@ -94,8 +95,8 @@ private:
         }
     }
 
-    void enter(const Expr& e, int min_prec, bool shared) {
-        if (e.precedence() < min_prec) {
+    void enter(const Expr& e, Precedence least, bool shared) {
+        if (latex::wrapped_at(e, least)) {
             count(kParens);
         }
         // Only a node reachable along several paths can be met again: remember its length
@@ -105,85 +106,10 @@ private:
                 count(hit->second);
                 return;
             }
-            tasks_.push_back(Task{&e, true, 0, total_});
+            tasks_.push_back(Task{&e, true, latex::kAnywhere, total_});
         }
-        switch (kind_of(e)) {
-        case ExprKind::Int: count(digits(as<Int>(e).value)); break;
-        case ExprKind::Var: count(as<Var>(e).name.size()); break;
-        case ExprKind::Rational: count(rational(as<Rational>(e))); break;
-        case ExprKind::Neg:
-            count(1);
-            child(as<Neg>(e).operand, 2);
-            break;
-        case ExprKind::Add: add(as<Add>(e)); break;
-        case ExprKind::Mul: mul(as<Mul>(e)); break;
-        case ExprKind::Div:
-            count(kFrame);
-            child(as<Div>(e).num, 0);
-            child(as<Div>(e).den, 0);
-            break;
-        case ExprKind::Pow: pow(as<Pow>(e)); break;
-        case ExprKind::Sqrt: wrapped("\\sqrt{}", as<Sqrt>(e).operand); break;
-        case ExprKind::Cbrt: wrapped("\\sqrt[3]{}", as<Cbrt>(e).operand); break;
-        case ExprKind::Sin: wrapped("\\sin\\left(\\right)", as<Sin>(e).operand); break;
-        case ExprKind::Cos: wrapped("\\cos\\left(\\right)", as<Cos>(e).operand); break;
-        case ExprKind::Tan: wrapped("\\tan\\left(\\right)", as<Tan>(e).operand); break;
-        case ExprKind::Log: wrapped("\\ln\\left(\\right)", as<Log>(e).operand); break;
-        case ExprKind::Pi: count(len("\\pi")); break;
-        case ExprKind::E: count(1); break;
-        }
-    }
-
-    void wrapped(std::string_view pieces, const ExprPtr& operand) {
-        count(pieces.size());
-        child(operand, 0);
-    }
-
-    void add(const Add& a) {
-        child(a.left, 0);
-        const Expr& r = *a.right;
-        count(len(" + "));  // " - " is as long
-        switch (kind_of(r)) {
-        case ExprKind::Neg: child(as<Neg>(r).operand, 2); return;
-        case ExprKind::Int:
-            if (as<Int>(r).value < 0) {
-                count(digits(-std::int64_t{as<Int>(r).value}));
-                return;
-            }
-            break;
-        case ExprKind::Rational:
-            if (const auto& q = as<Rational>(r); q.num < 0) {
-                const std::int64_t magnitude = -std::int64_t{q.num};
-                count(q.den == 1 ? digits(magnitude) : fraction(magnitude, q.den));
-                return;
-            }
-            break;
-        default: break;
-        }
-        child(a.right, 0);
-    }
-
-    void mul(const Mul& m) {
-        if (is_int(*m.left, -1)) {
-            count(1);
-            child(m.right, 3);
-        } else if (is_int(*m.left, 1)) {
-            child(m.right, 3);
-        } else if (is_int(*m.right, 1)) {
-            child(m.left, 3);
-        } else {
-            count(kWidestSeparator);
-            child(m.left, 3);
-            child(m.right, 3);
-        }
-    }
-
-    void pow(const Pow& p) {
-        const Expr& b = *p.base;
-        const bool wrap = latex::wrapped_as_power_base(b);
-        count(len("^{}") + (wrap ? kParens : 0));
-        child(p.base, 0);
-        child(p.exp, 0);
+        Pieces pieces{*this};
+        latex::describe(e, pieces);
     }
 
     Size stop_above_;

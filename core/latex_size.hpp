@@ -11,7 +11,8 @@
 namespace tavrelo {
 
 // An upper bound of render_latex(root).size(): exact except that every product whose factors
-// sit side by side counts the widest separator. Visits each distinct shared node once and
+// sit side by side counts the widest of what may stand between them (" \cdot ", or the
+// parentheses around a right factor that begins with a minus sign). Visits each distinct shared node once and
 // saturates at UINT64_MAX; stops early once the bound passes `stop_above`.
 [[nodiscard]] std::uint64_t latex_size_bound(const Expr& root,
                                              std::uint64_t stop_above = UINT64_MAX);

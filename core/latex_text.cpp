@@ -1,7 +1,7 @@
-// A long text node by node: the renderer's rules one level at a time, children's texts taken as
+// A long text node by node: the rules of the text one level at a time, children's texts taken as
 // whole pieces. A node's text is a function of the node alone (parentheses a parent adds wrap it
-// from outside, and the separator between two factors depends only on how the left factor's
-// text ends and the right one's begins), so equal nodes give equal pieces.
+// from outside, and what stands between two factors depends only on how the left factor's text
+// ends and the right one's begins), so equal nodes give equal pieces.
 #include "latex_text.hpp"
 
 #include "latex_rules.hpp"
@@ -20,7 +20,6 @@ constexpr std::size_t kDefaultThreshold = std::size_t{1} << 20;
 std::atomic<std::size_t> threshold{kDefaultThreshold};
 
 using latex::is_ascii_letter;
-using latex::is_digit;
 
 bool is_leaf(const Expr& e) {
     switch (kind_of(e)) {
@@ -33,129 +32,25 @@ bool is_leaf(const Expr& e) {
     }
 }
 
-bool is_int(const Expr& e, int v) { return kind_of(e) == ExprKind::Int && as<Int>(e).value == v; }
-
 std::string digits(std::int64_t v) {
     char buf[24];
     const auto res = std::to_chars(buf, buf + sizeof buf, v);
     return std::string(buf, res.ptr);
 }
 
-// What the renderer writes between two factors standing side by side.
-std::string_view separator_between(const Summary& left, const Summary& right) {
-    if (left.size == 0 || right.size == 0) {
-        return {};
-    }
-    const latex::Join end = is_digit(left.last) ? latex::Join::DigitEnd
-                            : is_ascii_letter(left.last) && left.backslash_before_run
-                                ? latex::Join::ControlWordEnd
-                                : latex::Join::None;
-    return latex::separator(end, right.first);
-}
-
-template <class Sink>
-void wrapped(Sink& s, std::string_view open, const ExprPtr& operand, std::string_view close) {
-    s.literal(open);
-    s.child(operand, 0);
-    s.literal(close);
-}
-
-// The pieces of the text of `e` (no outer parentheses), in order, as the renderer writes them:
-// sink.literal(text), sink.child(node, least precedence without parentheses), and
-// sink.separator() between the two factors of a product.
-template <class Sink>
-void describe(const Expr& e, Sink& s) {
-    switch (kind_of(e)) {
-    case ExprKind::Neg:
-        s.literal("-");
-        s.child(as<Neg>(e).operand, 2);
-        return;
-    case ExprKind::Add: {
-        const Add& a = as<Add>(e);
-        s.child(a.left, 0);
-        const Expr& r = *a.right;
-        if (kind_of(r) == ExprKind::Neg) {
-            s.literal(" - ");
-            s.child(as<Neg>(r).operand, 2);
-            return;
-        }
-        if (kind_of(r) == ExprKind::Int && as<Int>(r).value < 0) {
-            s.literal(" - ");
-            s.literal(digits(-std::int64_t{as<Int>(r).value}));
-            return;
-        }
-        if (kind_of(r) == ExprKind::Rational && as<Rational>(r).num < 0) {
-            const Rational& q = as<Rational>(r);
-            const std::string magnitude = digits(-std::int64_t{q.num});
-            s.literal(" - ");
-            s.literal(q.den == 1 ? magnitude : "\\frac{" + magnitude + "}{" + digits(q.den) + "}");
-            return;
-        }
-        s.literal(" + ");
-        s.child(a.right, 0);
-        return;
-    }
-    case ExprKind::Mul: {
-        const Mul& m = as<Mul>(e);
-        if (is_int(*m.left, -1)) {
-            s.literal("-");
-            s.child(m.right, 3);
-        } else if (is_int(*m.left, 1)) {
-            s.child(m.right, 3);
-        } else if (is_int(*m.right, 1)) {
-            s.child(m.left, 3);
-        } else if (m.left->is_number() && m.right->is_number()) {
-            s.child(m.left, 3);
-            s.literal(" \\cdot ");
-            s.child(m.right, 3);
-        } else {
-            s.child(m.left, 3);
-            s.separator();
-            s.child(m.right, 3);
-        }
-        return;
-    }
-    case ExprKind::Div:
-        s.literal("\\frac{");
-        s.child(as<Div>(e).num, 0);
-        s.literal("}{");
-        s.child(as<Div>(e).den, 0);
-        s.literal("}");
-        return;
-    case ExprKind::Pow: {
-        const Expr& b = *as<Pow>(e).base;
-        const bool wrap = latex::wrapped_as_power_base(b);
-        if (wrap) {
-            s.literal("\\left(");
-        }
-        s.child(as<Pow>(e).base, 0);
-        if (wrap) {
-            s.literal("\\right)");
-        }
-        s.literal("^{");
-        s.child(as<Pow>(e).exp, 0);
-        s.literal("}");
-        return;
-    }
-    case ExprKind::Sqrt: return wrapped(s, "\\sqrt{", as<Sqrt>(e).operand, "}");
-    case ExprKind::Cbrt: return wrapped(s, "\\sqrt[3]{", as<Cbrt>(e).operand, "}");
-    case ExprKind::Sin: return wrapped(s, "\\sin\\left(", as<Sin>(e).operand, "\\right)");
-    case ExprKind::Cos: return wrapped(s, "\\cos\\left(", as<Cos>(e).operand, "\\right)");
-    case ExprKind::Tan: return wrapped(s, "\\tan\\left(", as<Tan>(e).operand, "\\right)");
-    case ExprKind::Log: return wrapped(s, "\\ln\\left(", as<Log>(e).operand, "\\right)");
-    default: s.literal(render_latex(e)); return;
-    }
-}
-
 // Collects the children whose texts must be known first.
 struct Needs {
     std::vector<const ExprPtr*>& out;
     void literal(std::string_view) {}
-    void separator() {}
-    void child(const ExprPtr& c, int) {
+    void integer(std::int64_t) {}
+    void child(const ExprPtr& c, Precedence) {
         if (!is_leaf(*c)) {
             out.push_back(&c);
         }
+    }
+    void side_by_side(const Mul& m) {
+        child(m.left, latex::kFactor);
+        child(m.right, latex::kFactor);
     }
 };
 
@@ -168,15 +63,13 @@ struct Assemble {
     };
     RopePtr* texts;
     std::vector<Piece> pieces = {};
-    bool product = false;
-    Summary left = {};
 
     static const RopePtr& open() {
-        static const RopePtr text = Rope::literal("\\left(");
+        static const RopePtr text = Rope::literal(latex::kOpen);
         return text;
     }
     static const RopePtr& close() {
-        static const RopePtr text = Rope::literal("\\right)");
+        static const RopePtr text = Rope::literal(latex::kClose);
         return text;
     }
 
@@ -185,19 +78,48 @@ struct Assemble {
             pieces.push_back(Piece{Rope::literal(s), nullptr, false});
         }
     }
-    void separator() { product = true; }
-    void child(const ExprPtr& c, int min_prec) {
-        RopePtr text = is_leaf(*c) ? Rope::literal(render_latex(*c)) : std::move(*texts++);
-        const bool wrapped = c->precedence() < min_prec;
+    void integer(std::int64_t v) { literal(digits(v)); }
+    void child(const ExprPtr& c, Precedence least) {
+        (void)add(c, text_of(c), latex::wrapped_at(*c, least));
+    }
+    void side_by_side(const Mul& m) {
+        const Summary left =
+            add(m.left, text_of(m.left), latex::wrapped_at(*m.left, latex::kFactor));
+        RopePtr right = text_of(m.right);
+        bool wrapped = latex::wrapped_at(*m.right, latex::kFactor);
+        if (wrapped || right->size() != 0) {
+            const auto first =
+                static_cast<unsigned char>(wrapped ? latex::kOpen.front() : right->summary().first);
+            const latex::Join j = latex::join(ending(left), first);
+            if (j == latex::Join::Parentheses) {
+                wrapped = true;
+            } else {
+                literal(latex::before_right(j));
+            }
+        }
+        (void)add(m.right, std::move(right), wrapped);
+    }
+
+    // The text of the child `c`, the next one in order.
+    RopePtr text_of(const ExprPtr& c) {
+        return is_leaf(*c) ? Rope::literal(render_latex(*c)) : std::move(*texts++);
+    }
+
+    // Adds the text of `c`, in parentheses when `wrapped`, and returns what the piece is.
+    Summary add(const ExprPtr& c, RopePtr text, bool wrapped) {
         const Summary whole =
             wrapped ? then(then(open()->summary(), text->summary()), close()->summary())
                     : text->summary();
-        if (product) {
-            literal(separator_between(left, whole));
-            product = false;
-        }
-        left = whole;
         pieces.push_back(Piece{std::move(text), &c, wrapped});
+        return whole;
+    }
+
+    // How a text ends; an empty one as if it ended in nothing special.
+    static latex::Ending ending(const Summary& s) {
+        if (s.size == 0) {
+            return latex::Ending::Other;
+        }
+        return latex::ending(s.last, is_ascii_letter(s.last) && s.backslash_before_run);
     }
 
     // The length of the joined text.
@@ -270,7 +192,7 @@ RopePtr LatexTexts::build(const ExprPtr& root) {
             frames.back().first_value = values.size();
             children.clear();
             Needs needs{children};
-            describe(*node, needs);
+            latex::describe(*node, needs);
             for (auto it = children.rbegin(); it != children.rend(); ++it) {
                 frames.push_back(Frame{*it, false, 0});
             }
@@ -278,7 +200,7 @@ RopePtr LatexTexts::build(const ExprPtr& root) {
         }
         frames.pop_back();
         Assemble assemble{values.data() + f.first_value};
-        describe(*node, assemble);
+        latex::describe(*node, assemble);
         values.resize(f.first_value);
         if (assemble.size() > limit_) {
             // Short texts inside a long one are made shallow once, so that looking up a byte

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/children.hpp"
+#include "core/latex_rules.hpp"
 
 namespace tavrelo::fast {
 namespace {
@@ -80,6 +81,7 @@ std::uint32_t Bases::handle_of(const ExprPtr& node) {
     const auto handle = static_cast<std::uint32_t>(nodes_.size());
     nodes_.push_back(node);
     decomposable_.push_back(takes_apart(*node));
+    plain_.push_back(kind_of(*node) == ExprKind::Var && latex::is_plain_name(as<Var>(*node).name));
     handle_of_node_.emplace(node.get(), handle);
 
     const std::uint64_t h = structural_hash(node);

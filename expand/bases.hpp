@@ -26,12 +26,13 @@ public:
     [[nodiscard]] std::uint32_t id(std::uint32_t handle) const { return id_of_handle_[handle]; }
     // Bases that the term decomposition takes apart when they stand alone with exponent 1.
     [[nodiscard]] bool decomposable(std::uint32_t handle) const { return decomposable_[handle]; }
+    // Variables with a plain name (latex::is_plain_name), whose monomials need no keys.
+    [[nodiscard]] bool plain(std::uint32_t handle) const { return plain_[handle]; }
 
     [[nodiscard]] std::uint32_t group(std::uint32_t id) {
         const std::uint32_t g = group_of_id_[id];
         return g != kUnknown ? g : assign_group(id);
     }
-    [[nodiscard]] const Text& group_text(std::uint32_t group) const { return group_texts_[group]; }
     [[nodiscard]] const Text& text(std::uint32_t id) { return group_texts_[group(id)]; }
     // The text of any tree made of registered nodes, compressed when long like the bases'.
     [[nodiscard]] Text text_of_tree(const ExprPtr& tree) { return latex_.of(tree); }
@@ -59,6 +60,7 @@ private:
     std::vector<ExprPtr> nodes_;
     std::vector<std::uint32_t> id_of_handle_;
     std::vector<bool> decomposable_;
+    std::vector<bool> plain_;
 
     std::unordered_map<const Expr*, std::uint64_t> hash_of_node_;  // nodes under kept handles
     std::unordered_multimap<std::uint64_t, std::uint32_t> ids_by_hash_;

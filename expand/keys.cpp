@@ -11,25 +11,17 @@
 namespace tavrelo::fast {
 namespace {
 
-// What the renderer writes between two factors standing side by side.
-std::string_view separator(std::string_view left, std::string_view right) {
-    if (left.empty() || right.empty()) {
-        return {};
-    }
-    return latex::separator(latex::ending_of(left), static_cast<unsigned char>(right.front()));
-}
-
 void append_power_text(std::string& out, const Expr& base, const std::string& base_text, int exp) {
     if (latex::wrapped_as_power_base(base)) {
-        out += "\\left(";
+        out += latex::kOpen;
         out += base_text;
-        out += "\\right)";
+        out += latex::kClose;
     } else {
         out += base_text;
     }
-    out += "^{";
+    out += latex::kPowerOpen;
     out += std::to_string(exp);
-    out += '}';
+    out += latex::kGroupClose;
 }
 
 }  // namespace
@@ -170,6 +162,8 @@ Text Keys::render(const std::vector<const Power*>& by_text) {
         }
         return bases_.text_of_tree(build_summand(bases_, 1, copy));
     }
+    // The term's tree is the left-nested product of the pieces: each after the first is the
+    // right factor of a product.
     const bool product = by_text.size() > 1;
     std::string out;
     std::string piece;
@@ -179,15 +173,18 @@ Text Keys::render(const std::vector<const Power*>& by_text) {
         piece.clear();
         if (p->exp != 1) {
             append_power_text(piece, base, base_text, p->exp);
-        } else if (product && base.precedence() < 3) {
-            piece += "\\left(";
+        } else if (product && latex::wrapped_at(base, latex::kFactor)) {
+            piece += latex::kOpen;
             piece += base_text;
-            piece += "\\right)";
+            piece += latex::kClose;
         } else {
             piece = base_text;
         }
-        out += separator(out, piece);
-        out += piece;
+        if (p == by_text.front()) {
+            out = piece;
+        } else {
+            latex::append_right_factor(out, piece);
+        }
     }
     return Text::of(std::move(out), bases_.text_limit());
 }

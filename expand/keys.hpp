@@ -11,7 +11,7 @@
 
 #include "expand/bases.hpp"
 #include "expand/flat_index.hpp"
-#include "expand/poly.hpp"
+#include "expand/summand.hpp"
 #include "expand/term_builder.hpp"
 
 namespace tavrelo::fast {

@@ -1,13 +1,9 @@
 #include "expand/term.hpp"
 
 #include <algorithm>
-#include <cstddef>
-#include <memory>
 #include <utility>
 
 #include "core/checked_int.hpp"
-#include "core/deep_stack.hpp"
-#include "core/node_pool.hpp"
 
 namespace tavrelo {
 
@@ -26,60 +22,75 @@ Term merge_terms(const Term& left, const Term& right) {
     return out;
 }
 
+namespace {
+
+// A summand that is neither a product nor a negation.
+Term single_term(const ExprPtr& summand) {
+    const Expr& e = *summand;
+    if (kind_of(e) == ExprKind::Int) {
+        return Term{as<Int>(e).value, {}};
+    }
+    if (kind_of(e) == ExprKind::Pow && kind_of(*as<Pow>(e).exp) == ExprKind::Int) {
+        return Term{1, {Factor{as<Pow>(e).base, as<Int>(*as<Pow>(e).exp).value}}};
+    }
+    return Term{1, {Factor{summand, 1}}};
+}
+
+bool nests(const Expr& e) { return kind_of(e) == ExprKind::Neg || kind_of(e) == ExprKind::Mul; }
+
+}  // namespace
+
+// Children before parents, left before right, with an explicit stack: products and negations
+// may nest a million deep.
 Term decompose_term(const ExprPtr& summand) {
-    return with_stack_room([&]() -> Term {
-        const Expr& e = *summand;
-        switch (kind_of(e)) {
-        case ExprKind::Int: return Term{as<Int>(e).value, {}};
-        case ExprKind::Neg: {
-            Term t = decompose_term(as<Neg>(e).operand);
-            t.coefficient = checked_neg(t.coefficient);
-            return t;
-        }
-        case ExprKind::Mul:
-            return merge_terms(decompose_term(as<Mul>(e).left), decompose_term(as<Mul>(e).right));
-        case ExprKind::Pow: {
-            const Pow& p = as<Pow>(e);
-            if (kind_of(*p.exp) == ExprKind::Int) {
-                return Term{1, {Factor{p.base, as<Int>(*p.exp).value}}};
+    if (!nests(*summand)) {
+        return single_term(summand);
+    }
+    struct Frame {
+        const ExprPtr* node;
+        bool operands_done;
+    };
+    std::vector<Frame> frames{{&summand, false}};
+    std::vector<Term> values;
+    while (!frames.empty()) {
+        const Frame f = frames.back();
+        frames.pop_back();
+        const Expr& e = **f.node;
+        if (!nests(e)) {
+            values.push_back(single_term(*f.node));
+        } else if (kind_of(e) == ExprKind::Neg) {
+            if (f.operands_done) {
+                values.back().coefficient = checked_neg(values.back().coefficient);
+            } else {
+                frames.push_back({f.node, true});
+                frames.push_back({&as<Neg>(e).operand, false});
             }
-            break;
+        } else if (f.operands_done) {
+            Term right = std::move(values.back());
+            values.pop_back();
+            values.back() = merge_terms(values.back(), right);
+        } else {
+            frames.push_back({f.node, true});
+            frames.push_back({&as<Mul>(e).right, false});
+            frames.push_back({&as<Mul>(e).left, false});
         }
-        default: break;
-        }
-        return Term{1, {Factor{summand, 1}}};
-    });
+    }
+    return std::move(values.back());
 }
 
-ExprPtr build_term(const Term& term) {
-    // Each base is rendered once; equal texts keep their list order.
-    std::vector<std::pair<std::string, const Factor*>> sorted;
-    sorted.reserve(term.factors.size());
-    for (const Factor& f : term.factors) {
-        if (f.exponent != 0) {
-            sorted.emplace_back(f.base->to_string(), &f);
+void split_sum(const ExprPtr& e, std::vector<Term>& summands) {
+    // Depth-first, left before right, without recursion: sums may nest a million deep.
+    std::vector<const ExprPtr*> pending{&e};
+    while (!pending.empty()) {
+        const ExprPtr& node = *pending.back();
+        pending.pop_back();
+        if (kind_of(*node) == ExprKind::Add) {
+            pending.push_back(&as<Add>(*node).right);
+            pending.push_back(&as<Add>(*node).left);
+        } else {
+            summands.push_back(decompose_term(node));
         }
     }
-    std::stable_sort(sorted.begin(), sorted.end(),
-                     [](const auto& a, const auto& b) { return a.first > b.first; });
-    ExprPtr product;
-    for (const auto& [text, f] : sorted) {
-        ExprPtr piece =
-            f->exponent == 1 ? f->base : make_node<Pow>(f->base, make_node<Int>(f->exponent));
-        product = product ? make_node<Mul>(std::move(product), std::move(piece)) : std::move(piece);
-    }
-    if (term.coefficient == 0 || !product) {
-        return make_node<Int>(term.coefficient);
-    }
-    if (term.coefficient == 1) {
-        return product;
-    }
-    if (term.coefficient == -1) {
-        return make_node<Neg>(std::move(product));
-    }
-    return make_node<Mul>(make_node<Int>(term.coefficient), std::move(product));
 }
-
-std::string term_key(const Term& term) { return build_term(Term{1, term.factors})->to_string(); }
 
 }  // namespace tavrelo

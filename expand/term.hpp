@@ -1,8 +1,7 @@
-// A summand as an integer coefficient times a list of powers, and the text that identifies like
-// terms. These are the reference operations; the fast engine must agree with them exactly.
+// A summand read as an integer coefficient times a list of powers: how the expander takes the
+// terms of a tree apart.
 #pragma once
 
-#include <string>
 #include <vector>
 
 #include "core/expr.hpp"
@@ -22,17 +21,13 @@ struct Term {
 // Integer factors fold into the coefficient, negation flips its sign, products merge their
 // factor lists (equal bases add exponents) and an Int power keeps its base whole. Everything
 // else is one opaque factor. Throws the overflow error when a coefficient or exponent leaves
-// signed 32 bits.
+// signed 32 bits, as the steps meet it from the leaves up.
 [[nodiscard]] Term decompose_term(const ExprPtr& summand);
 
 // `left` times `right`: the coefficient product and the merged factor list (checked).
 [[nodiscard]] Term merge_terms(const Term& left, const Term& right);
 
-// The term as a tree: factors in descending byte order of their bases' text (stable), zero
-// exponents skipped, the product nested to the left, the coefficient in front.
-[[nodiscard]] ExprPtr build_term(const Term& term);
-
-// The text of the term rebuilt with coefficient 1; "1" for a constant.
-[[nodiscard]] std::string term_key(const Term& term);
+// Appends one term per summand of the top-level Add chain of `e`, left to right.
+void split_sum(const ExprPtr& e, std::vector<Term>& summands);
 
 }  // namespace tavrelo

@@ -7,6 +7,8 @@
 #include <charconv>
 #include <numeric>
 
+#include "core/latex_rules.hpp"
+
 namespace tavrelo::fast {
 namespace {
 
@@ -22,9 +24,7 @@ void set_token_order_threshold(std::size_t terms) noexcept {
     threshold.store(terms == 0 ? kDefaultThreshold : terms, std::memory_order_relaxed);
 }
 
-std::size_t token_budget(std::size_t terms) noexcept {
-    return token_order_threshold() < kDefaultThreshold ? TokenOrder::kMaxTokens : terms;
-}
+std::size_t token_budget(std::size_t terms) noexcept { return std::max(terms, kDefaultThreshold); }
 
 bool TokenOrder::prepare(const std::vector<std::string_view>& names, const std::vector<int>& most,
                          std::size_t longest, std::size_t budget) {
@@ -72,13 +72,10 @@ bool TokenOrder::prepare(const std::vector<std::string_view>& names, const std::
     for (std::size_t r = 0; r < names.size(); ++r) {
         for (int e = 1; e <= most[r]; ++e) {
             for (const char next : byte_of_follower) {
-                text_ += names[r];
-                if (e != 1) {
-                    char digits[16];
-                    text_ += "^{";
-                    text_.append(digits, std::to_chars(digits, digits + sizeof digits, e).ptr);
-                    text_ += '}';
-                }
+                const std::size_t at = text_.size();
+                text_.resize(at + names[r].size() + latex::kLongestPlainExponent);
+                text_.resize(static_cast<std::size_t>(
+                    latex::write_plain_power(text_.data() + at, names[r], e) - text_.data()));
                 text_ += next;
                 offset_.push_back(static_cast<std::uint32_t>(text_.size()));
                 piece_of_token.emplace_back(static_cast<std::uint32_t>(r), e);

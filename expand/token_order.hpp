@@ -25,8 +25,8 @@ namespace tavrelo::fast {
 // lower it to run the token order on small results (0 restores the default).
 [[nodiscard]] std::size_t token_order_threshold() noexcept;
 void set_token_order_threshold(std::size_t terms) noexcept;
-// How many tokens are worth ranking for a result of `terms` terms: about as many as the terms
-// (any number while tests have lowered the threshold).
+// How many tokens are worth ranking for a result of `terms` terms: about as many as the terms,
+// and no fewer than the terms of the smallest result the token order takes by default.
 [[nodiscard]] std::size_t token_budget(std::size_t terms) noexcept;
 
 class TokenOrder {

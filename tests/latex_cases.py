@@ -162,6 +162,32 @@ EMPTY_NAMES: list[Case] = [
     (Pow(empty, Int(2)), r"^{2}"),
 ]
 
+# A right factor written side by side that begins with a minus sign goes in parentheses, or the
+# product would read as a subtraction; between two numbers the " \cdot " keeps it apart.
+NEGATIVE_RIGHT_FACTORS: list[Case] = [
+    (Mul(x, Int(-3)), r"x\left(-3\right)"),
+    (Mul(Pi(), Int(-3)), r"\pi\left(-3\right)"),
+    (Mul(x, Mul(Int(-2), y)), r"x\left(-2y\right)"),
+    (Mul(x, Mul(Int(-1), y)), r"x\left(-y\right)"),
+    (Mul(x, Rational(-1, 2)), r"x\left(-\frac{1}{2}\right)"),
+    (Mul(Int(2), Mul(Int(-1), x)), r"2\left(-x\right)"),
+    (Mul(Int(2), Mul(Int(1), Int(-3))), r"2\left(-3\right)"),
+    (Mul(Mul(Int(2), x), Int(-3)), r"2x\left(-3\right)"),
+    (Mul(x, Var("-y")), r"x\left(-y\right)"),
+    (Mul(x, Mul(Mul(Int(-2), y), Int(-3))), r"x\left(-2y\left(-3\right)\right)"),
+    (Mul(x, Mul(empty, Int(-3))), r"x\left(-3\right)"),
+    (Mul(empty, Int(-3)), r"\left(-3\right)"),
+    (Mul(Int(2), Mul(empty, Int(-3))), r"2\left(-3\right)"),
+    (Mul(Mul(x, Int(-3)), y), r"x\left(-3\right)y"),
+    # unchanged
+    (Mul(Int(2), Int(-3)), r"2 \cdot -3"),
+    (Mul(Rational(1, 2), Int(-3)), r"\frac{1}{2} \cdot -3"),
+    (Mul(Int(-3), x), r"-3x"),
+    (Mul(x, Neg(Int(3))), r"x\left(-3\right)"),
+    (Mul(x, Pow(Int(-3), Int(2))), r"x\left(-3\right)^{2}"),
+    (Add(x, Mul(Int(-2), y)), r"x + -2y"),
+]
+
 NON_ASCII_NAMES: list[Case] = [
     (Var("θ"), r"θ"),
     (Mul(Int(2), Var("θ")), r"2θ"),
@@ -176,13 +202,14 @@ ALL_TABLES: dict[str, list[Case]] = {
     "control_word_joins": CONTROL_WORD_JOINS,
     "extreme_integers": EXTREME_INTEGERS,
     "empty_names": EMPTY_NAMES,
+    "negative_right_factors": NEGATIVE_RIGHT_FACTORS,
     "non_ascii_names": NON_ASCII_NAMES,
 }
 
 
 # Random trees over leaves chosen to meet every separator rule: digits, control words,
 # empty and non-ASCII names, extreme integers.
-NAMES = ["x", "y", "", "θ", r"\alpha", "a1", "2", r"b\pi"]
+NAMES = ["x", "y", "", "θ", r"\alpha", "a1", "2", r"b\pi", "-z"]
 
 
 def leaves(names: list[str]) -> st.SearchStrategy[Expr]:

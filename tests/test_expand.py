@@ -35,6 +35,10 @@ TABLE = [
     (Mul(x, y), "Mul(Var(y),Var(x))", "yx"),
     (Mul(Neg(Add(x, Int(1))), y), "Neg(Mul(Var(y),Add(Var(x),Int(1))))", "-y\\left(x + 1\\right)"),
     (Mul(Rational(1, 2), Add(x, x)), "Mul(Int(2),Mul(Var(x),Rational(1,2)))", "2x\\frac{1}{2}"),
+    # A negative number written as a right factor goes in parentheses, in the keys too.
+    (Mul(Rational(-1, 2), x), "Mul(Var(x),Rational(-1,2))", "x\\left(-\\frac{1}{2}\\right)"),
+    (Pow(Add(x, Rational(-1, 2)), Int(2)), None,
+     "x^{2} + 2x\\left(-\\frac{1}{2}\\right) + \\left(-\\frac{1}{2}\\right)^{2}"),
     # Factors cancelling to exponent 0 merge with the constant.
     (Add(Mul(x, Pow(x, Int(-1))), Int(2)), None, "3"),
     # Exponents compare by their bytes.

@@ -134,6 +134,8 @@ def product(left: Expr, right: Expr) -> str:
         return a + r" \cdot " + b
     if a and b and a[-1] in DIGITS and b[0] in DIGITS:
         return a + r" \cdot " + b
+    if b.startswith("-"):
+        b = rf"\left({b}\right)"
     if CONTROL_WORD_END.search(a) and b and (b[0].isascii() and b[0].isalpha() or ord(b[0]) > 127):
         return a + " " + b
     return a + b

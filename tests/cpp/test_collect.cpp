@@ -5,7 +5,7 @@
 #include <string>
 
 #include "core/checked_int.hpp"
-#include "expand/collect.hpp"
+#include "reference/reference.hpp"
 #include "tree_builders.hpp"
 
 namespace tavrelo {
@@ -51,7 +51,7 @@ TEST(Collect, WorkedExamples) {
     };
     for (const CollectRow& row : rows) {
         SCOPED_TRACE(row.input->to_string());
-        const ExprPtr result = collect_terms(row.input);
+        const ExprPtr result = reference::collect_terms(row.input);
         EXPECT_TRUE(structurally_equal(*result, *row.result)) << result->to_string();
         EXPECT_EQ(result->to_string(), row.text);
     }
@@ -59,16 +59,16 @@ TEST(Collect, WorkedExamples) {
 
 TEST(Collect, SameTextMergesKeepingTheFirstFactorList) {
     const ExprPtr named_e = v("e");
-    const ExprPtr result = collect_terms(add(named_e, e()));
+    const ExprPtr result = reference::collect_terms(add(named_e, e()));
     ASSERT_EQ(result->to_string(), "2e");
     EXPECT_EQ(as<Mul>(*result).right, named_e);
-    const ExprPtr reversed = collect_terms(add(e(), named_e));
+    const ExprPtr reversed = reference::collect_terms(add(e(), named_e));
     EXPECT_EQ(kind_of(*as<Mul>(*reversed).right), ExprKind::E);
 }
 
 TEST(Collect, CollectedCoefficientOutOfRangeIsAnError) {
     try {
-        (void)collect_terms(add(i(2147483647), i(1)));
+        (void)reference::collect_terms(add(i(2147483647), i(1)));
         ADD_FAILURE() << "no error";
     } catch (const std::invalid_argument& err) {
         EXPECT_STREQ(err.what(), kOverflowMessage);
@@ -76,12 +76,12 @@ TEST(Collect, CollectedCoefficientOutOfRangeIsAnError) {
 }
 
 TEST(Collect, KeyOrder) {
-    EXPECT_TRUE(key_before("y", "x"));
-    EXPECT_TRUE(key_before("x", "1"));
-    EXPECT_TRUE(key_before("-\\frac{1}{2}", "1"));
-    EXPECT_FALSE(key_before("1", "-"));
-    EXPECT_TRUE(key_before("\xCE\xB1", "z"));
-    EXPECT_TRUE(key_before("x^{2}", "x"));
+    EXPECT_TRUE(reference::key_before("y", "x"));
+    EXPECT_TRUE(reference::key_before("x", "1"));
+    EXPECT_TRUE(reference::key_before("-\\frac{1}{2}", "1"));
+    EXPECT_FALSE(reference::key_before("1", "-"));
+    EXPECT_TRUE(reference::key_before("\xCE\xB1", "z"));
+    EXPECT_TRUE(reference::key_before("x^{2}", "x"));
 }
 
 }  // namespace

@@ -85,8 +85,9 @@ TEST(LatexSize, BoundTracksTheText) {
         const std::string text = e->to_string();
         const std::uint64_t bound = latex_size_bound(*e);
         ASSERT_GE(bound, text.size()) << text;
-        // Only the separator between side-by-side factors (at most " \cdot ") is estimated.
-        ASSERT_LE(bound, text.size() + 7 * std::uint64_t(count_products(*e))) << text;
+        // Only what stands between side-by-side factors (at most "\left(" and "\right)") is
+        // estimated.
+        ASSERT_LE(bound, text.size() + 13 * std::uint64_t(count_products(*e))) << text;
     }
 }
 

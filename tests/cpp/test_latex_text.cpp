@@ -17,8 +17,8 @@ namespace {
 using namespace build;
 
 // Random trees with shared subtrees, over the renderer's corners: separators between digits and
-// control words, empty and non-ASCII names, signs of numbers on the right of sums, -1 and 1 as
-// factors.
+// control words, empty and non-ASCII names, signs of numbers on the right of sums and products,
+// -1 and 1 as factors.
 class Maker {
 public:
     explicit Maker(unsigned seed) : rng_(seed) {}
@@ -36,12 +36,13 @@ private:
     int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
 
     ExprPtr leaf() {
-        static const char* const names[] = {"x", "y", "\\alpha", "\xCE\xB1", "2", "", "ab", "\\"};
+        static const char* const names[] = {"x", "y",  "\\alpha", "\xCE\xB1", "2",
+                                            "",  "ab", "\\",      "-z"};
         switch (pick(6)) {
         case 0: return i(pick(7) - 3);
         case 1: return q(pick(5) - 2, pick(3) + 2);
         case 2: return pick(2) == 0 ? e() : pi();
-        default: return v(names[pick(8)]);
+        default: return v(names[pick(9)]);
         }
     }
 

@@ -1,7 +1,9 @@
 // Terms and like-term keys through the reference operations.
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <algorithm>
+#include <functional>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -11,6 +13,7 @@
 #include "expand/bases.hpp"
 #include "expand/keys.hpp"
 #include "expand/term.hpp"
+#include "reference/reference.hpp"
 #include "tree_builders.hpp"
 
 namespace tavrelo {
@@ -61,8 +64,8 @@ TEST(Terms, WorkedExamples) {
         SCOPED_TRACE(row.summand->to_string());
         const Term t = decompose_term(row.summand);
         EXPECT_EQ(describe(t), row.term);
-        EXPECT_EQ(term_key(t), row.key);
-        const ExprPtr built = build_term(t);
+        EXPECT_EQ(reference::term_key(t), row.key);
+        const ExprPtr built = reference::build_term(t);
         EXPECT_TRUE(structurally_equal(*built, *row.built)) << built->to_string();
     }
 }
@@ -70,7 +73,7 @@ TEST(Terms, WorkedExamples) {
 TEST(Terms, SameTextKeepsListOrderAndHandles) {
     const ExprPtr named_e = v("e");
     const ExprPtr constant_e = e();
-    const ExprPtr built = build_term(decompose_term(mul(named_e, constant_e)));
+    const ExprPtr built = reference::build_term(decompose_term(mul(named_e, constant_e)));
     ASSERT_EQ(kind_of(*built), ExprKind::Mul);
     EXPECT_EQ(as<Mul>(*built).left, named_e);
     EXPECT_EQ(as<Mul>(*built).right, constant_e);
@@ -83,6 +86,7 @@ TEST(Terms, OverflowIsAnErrorNotAWrap) {
         neg(i(-2147483647 - 1)),
         mul(pow(v("x"), i(2147483647)), v("x")),
         mul(pow(v("x"), i(-2147483647 - 1)), pow(v("x"), i(-1))),
+        neg(neg(i(-2147483647 - 1))),  // each step is checked, not only the result
     };
     for (const ExprPtr& summand : failing) {
         SCOPED_TRACE(summand->to_string());
@@ -96,9 +100,36 @@ TEST(Terms, OverflowIsAnErrorNotAWrap) {
     EXPECT_EQ(decompose_term(mul(i(-65536), i(32768))).coefficient, -2147483647 - 1);
 }
 
+// Runs `work` on a thread whose stack is 64 KiB.
+void on_small_stack(const std::function<void()>& work) {
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, std::size_t{64} << 10);
+    pthread_t thread;
+    auto call = [](void* w) -> void* {
+        (*static_cast<const std::function<void()>*>(w))();
+        return nullptr;
+    };
+    ASSERT_EQ(pthread_create(&thread, &attr, call, const_cast<std::function<void()>*>(&work)), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attr);
+}
+
+TEST(Terms, DeepProductsAndNegationsNeedNoStack) {
+    ExprPtr chain = v("x");
+    for (int k = 0; k < 300000; ++k) {
+        chain = k % 3 == 0 ? neg(chain) : mul(chain, i(-1));
+    }
+    Term t{0, {}};
+    on_small_stack([&] { t = decompose_term(chain); });
+    EXPECT_EQ(t.coefficient, 1);  // 300000 sign changes
+    ASSERT_EQ(t.factors.size(), 1u);
+    EXPECT_EQ(t.factors.front().exponent, 1);
+}
+
 // Keys composed from cached base texts agree with the text of the rebuilt term, separators and
 // parentheses included, for bases that end or begin with digits, control words, letters beyond
-// ASCII or nothing at all.
+// ASCII, a minus sign or nothing at all.
 TEST(Terms, ComposedKeysMatchRenderedKeys) {
     const std::vector<ExprPtr> pool = {
         v("x"),
@@ -109,6 +140,7 @@ TEST(Terms, ComposedKeysMatchRenderedKeys) {
         v("\\alpha"),
         v("\xCE\xB1"),
         v("x^{2}"),
+        v("-y"),
         e(),
         pi(),
         i(3),
@@ -144,7 +176,7 @@ TEST(Terms, ComposedKeysMatchRenderedKeys) {
             powers.push_back(fast::Power{h, bases.id(h), exp});
         }
         SCOPED_TRACE(describe(term));
-        EXPECT_EQ(keys.text(keys.key_of(powers)).str(), term_key(term));
+        EXPECT_EQ(keys.text(keys.key_of(powers)).str(), reference::term_key(term));
     }
 }
 

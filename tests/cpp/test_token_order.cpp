@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "expand/bases.hpp"
-#include "expand/distribute.hpp"
 #include "expand/engine.hpp"
 #include "expand/term_builder.hpp"
 #include "expand/token_order.hpp"
+#include "reference/reference.hpp"
 #include "tree_builders.hpp"
 
 namespace tavrelo {
@@ -296,7 +296,7 @@ private:
 };
 
 // The token order against the texts' order in whole expansions: the same input expanded with
-// the token order kept for large results, with it used for every result, and by the reference
+// the token order kept for large results, with it tried on every result, and by the reference
 // operations (which sort key texts) give the same text or the same error.
 TEST(TokenOrder, ExpansionsMatchTheTextOrder) {
     int large = 0;      // results of a thousand terms or more
@@ -327,7 +327,7 @@ TEST(TokenOrder, ExpansionsMatchTheTextOrder) {
             t = outcome([&] { return fast::Engine{}.expand(input); }, text_tokens);
         }
         const std::string r =
-            outcome([&] { return expand_simplified_reference(input); }, text_reference);
+            outcome([&] { return reference::expand_simplified(input); }, text_reference);
         ASSERT_EQ(d, r);
         ASSERT_EQ(t, r);
         if (r != "ok") {
