@@ -65,6 +65,9 @@ static_assert([] {
 // Number of child handles: 0 for leaves and constants.
 [[nodiscard]] constexpr int arity_of(ExprKind k) { return kind_info(k).arity; }
 
+// Leaves and constants: kinds without children.
+[[nodiscard]] constexpr bool is_leaf(ExprKind k) { return arity_of(k) == 0; }
+
 class Expr {
 public:
     virtual ~Expr();

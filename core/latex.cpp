@@ -213,16 +213,7 @@ Task position_task(Op op, const Expr* n, std::size_t start) {
     return node_task(n, latex::kAnywhere, op, start);
 }
 
-bool is_leaf(const Expr& e) {
-    switch (kind_of(e)) {
-    case ExprKind::Int:
-    case ExprKind::Var:
-    case ExprKind::Rational:
-    case ExprKind::Pi:
-    case ExprKind::E: return true;
-    default: return false;
-    }
-}
+bool is_leaf(const Expr& e) { return tavrelo::is_leaf(kind_of(e)); }
 
 // Writes the pieces of latex::describe front to back. A node's pieces up to its first child
 // that is not a leaf are written at once (leaves have no children to wait for, and most

@@ -21,16 +21,7 @@ std::atomic<std::size_t> threshold{kDefaultThreshold};
 
 using latex::is_ascii_letter;
 
-bool is_leaf(const Expr& e) {
-    switch (kind_of(e)) {
-    case ExprKind::Int:
-    case ExprKind::Var:
-    case ExprKind::Rational:
-    case ExprKind::Pi:
-    case ExprKind::E: return true;
-    default: return false;
-    }
-}
+bool is_leaf(const Expr& e) { return tavrelo::is_leaf(kind_of(e)); }
 
 std::string digits(std::int64_t v) {
     char buf[24];

@@ -9,7 +9,8 @@
 namespace tavrelo::fast {
 namespace {
 
-bool is_leaf(ExprKind k) {
+// Kinds the expander takes whole: the leaves, and quotients, which it does not expand.
+bool taken_whole(ExprKind k) {
     switch (k) {
     case ExprKind::Int:
     case ExprKind::Var:
@@ -78,7 +79,7 @@ PolyRef Engine::eval(const ExprPtr& root) {
         frames.pop_back();
         const ExprPtr& s = *f.node;
         const ExprKind k = kind_of(*s);
-        const bool shared = !is_leaf(k) && s.use_count() > 1;
+        const bool shared = !taken_whole(k) && s.use_count() > 1;
         if (!f.operands_done) {
             if (shared) {
                 const auto known = memo_.find(s.get());
@@ -87,7 +88,7 @@ PolyRef Engine::eval(const ExprPtr& root) {
                     continue;
                 }
             }
-            if (is_leaf(k)) {
+            if (taken_whole(k)) {
                 values.push_back(checked(raw_value(ws_, s)));
                 continue;
             }

@@ -15,10 +15,6 @@ namespace {
 
 using K = ExprKind;
 
-bool is_leaf(K k) {
-    return k == K::Int || k == K::Var || k == K::Rational || k == K::Pi || k == K::E;
-}
-
 // A child read once: its handle and its kind (kind() is a virtual call).
 struct Child {
     const ExprPtr* handle;
