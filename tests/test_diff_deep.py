@@ -93,6 +93,7 @@ def test_ctrl_c_stops_a_high_order(child_python):
     done = child_python(
         """
 import os, signal
+signal.signal(signal.SIGINT, signal.default_int_handler)  # a background shell ignores it
 x = Var("x")
 threading.Timer(0.5, lambda: os.kill(os.getpid(), signal.SIGINT)).start()
 try:
