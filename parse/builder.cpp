@@ -188,6 +188,15 @@ Placed Builder::place(Value& v, Role role, const Expr* left) {
             return {std::move(c), lead};
         }
     }
+    if (latex_ && role == Role::RightFactor && v.lit != Lit::None && v.neg &&
+        v.num == kMinMagnitude) {
+        // -2147483648 has no Neg form; 1·(-2147483648) prints the same number and, being a
+        // product, is parenthesised beside a number: 2\left(-2147483648\right).
+        ExprPtr unit = make_node<Mul>(leaves_.integer(1), c);
+        if (printer_wraps(*unit, true, role, left)) {
+            return {std::move(unit), true};
+        }
+    }
     // The printer writes the parentheses of a unit factor: 1·(x + 1) prints as (x + 1).
     if (role == Role::PowBase || looser(*c, Precedence::Product)) {
         return {make_node<Mul>(leaves_.integer(1), std::move(c)), false};
@@ -357,19 +366,24 @@ Value Builder::sub(Value l, Value r, std::size_t /*pos*/) {
 
 Value Builder::mul(Value l, Value r, OpKind kind, std::size_t /*pos*/) {
     absorb_minus_into_left(l);
-    Placed a;
-    Placed b;
-    if (kind != OpKind::Implicit && l.is_literal() && r.is_literal()) {
-        // Two numbers joined by a written product: exact fractions print so.
-        a = {materialize(l, Ctx::Number), l.neg && l.num != 0};
-        b = {materialize(r, Ctx::Number), r.neg && r.num != 0};
-    } else {
-        a = place(l, Role::LeftFactor);
-        b = place(r, Role::RightFactor, a.node.get());
+    const bool numbers = kind != OpKind::Implicit && l.is_literal() && r.is_literal();
+    // Two numbers joined by a written product: exact fractions print so.
+    Placed a = numbers ? Placed{materialize(l, Ctx::Number), l.neg && l.num != 0}
+                       : place(l, Role::LeftFactor);
+    if (latex_ && !numbers && l.is_literal() && l.lit == Lit::Fraction && l.neg &&
+        l.num == kMinMagnitude) {
+        // -2147483648/3 has no Neg form; written beside a number it stands for
+        // 1·(-2147483648/3), a product, which prints side by side as the text has it.
+        a.node = make_node<Mul>(leaves_.integer(1), std::move(a.node));
     }
+    // A factor 1 (or a left factor -1) written as an integer would not print; 1/1 does. The
+    // left factor is settled before the right one is placed beside it.
     if (latex_) {
-        // A factor 1 (or a left factor -1) written as an integer would not print; 1/1 does.
         keep_unit_visible(l, a, true);
+    }
+    Placed b = numbers ? Placed{materialize(r, Ctx::Number), r.neg && r.num != 0}
+                       : place(r, Role::RightFactor, a.node.get());
+    if (latex_) {
         keep_unit_visible(r, b, false);
     }
     const bool lead = product_leads_with_minus(*a.node, a.lead_minus, *b.node, b.lead_minus);

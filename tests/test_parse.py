@@ -97,6 +97,10 @@ LATEX = [
     (r"2 \cdot \frac{1}{3}", "Mul(Int(2),Rational(1,3))"),
     (r"2\frac{1}{3} \cdot 4", "Mul(Int(2),Mul(Rational(1,3),Int(4)))"),
     (r"x\left(-3\right) + x-3", "Add(Add(Mul(Var(x),Neg(Int(3))),Var(x)),Neg(Int(3)))"),
+    (r"2\left(-2147483648\right)", "Mul(Int(2),Mul(Int(1),Int(-2147483648)))"),
+    (r"2\left(-\frac{2147483648}{3}\right)", "Mul(Int(2),Mul(Int(1),Rational(-2147483648,3)))"),
+    (r"-\frac{2147483648}{3}2", "Mul(Mul(Int(1),Rational(-2147483648,3)),Int(2))"),
+    (r"1\left(-2147483648\right)", "Mul(Rational(1,1),Mul(Int(1),Int(-2147483648)))"),
     (r"2 \cdot 1", "Mul(Int(2),Rational(1,1))"),
     # SymPy's latex()
     (r"\sin{\left(x \right)} + \cos^{2}{\left(x \right)}", "Add(Sin(Var(x)),Pow(Cos(Var(x)),Int(2)))"),
