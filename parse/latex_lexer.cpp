@@ -79,6 +79,30 @@ std::string_view LatexLexer::command_word(std::size_t& j) const {
     return t_.substr(b, j - b);
 }
 
+// Whether the text at j continues like an argument: '(' or '{' at once, or after spaces a
+// letter, digit, bracket or command other than an operator or \right. The printer writes none
+// of these after a name: it puts spaces only around `+`, `-` and `\cdot`.
+bool LatexLexer::argument_follows(std::size_t j) const {
+    if (j < t_.size() && (t_[j] == '(' || t_[j] == '{')) {
+        return true;
+    }
+    std::size_t k = j;
+    while (k < t_.size() && is_space(t_[k])) {
+        ++k;
+    }
+    if (k == j || k == t_.size()) {
+        return false;
+    }
+    const char c = t_[k];
+    if (c == '\\') {
+        std::size_t w = k + 1;
+        const std::string_view word = command_word(w);
+        return !word.empty() && word != "cdot" && word != "times" && word != "div" &&
+               word != "right";
+    }
+    return is_digit(c) || c == '(' || c == '{' || c == '[' || letter_end(k) > k;
+}
+
 bool LatexLexer::take(char c) {
     skip_ignored();
     if (i_ < t_.size() && t_[i_] == c) {
@@ -246,7 +270,9 @@ Token LatexLexer::name(std::size_t begin, bool one_letter) {
     Token tok = make(Tok::Name, begin, j);
     tok.text = t_.substr(begin, j - begin);
     i_ = j;
-    if (!split_ && !one_letter && is_function_word(tok.text)) {
+    // A bare function word followed by an argument is a forgotten backslash; anywhere else it is
+    // a name (`cos` may be c·o·s printed side by side), so that printed texts read back.
+    if (!split_ && !one_letter && is_function_word(tok.text) && argument_follows(j)) {
         fail(begin,
              "'" + std::string(tok.text) + "' は \\" + std::string(tok.text) + " と書いてください");
     }

@@ -34,6 +34,7 @@ private:
     [[nodiscard]] std::string_view command_word(std::size_t& j) const;
     [[nodiscard]] Token name(std::size_t begin, bool one_letter);
     [[nodiscard]] std::size_t letter_end(std::size_t j) const;  // end of the letter at j, or j
+    [[nodiscard]] bool argument_follows(std::size_t j) const;
     void subscript(std::size_t name_begin, Token& tok);
     [[nodiscard]] Token number(std::size_t begin, bool one_digit);
     [[noreturn]] void fail(std::size_t pos, std::string_view reason) const {

@@ -102,6 +102,7 @@ LATEX = [
     (r"-\frac{2147483648}{3}2", "Mul(Mul(Int(1),Rational(-2147483648,3)),Int(2))"),
     (r"1\left(-2147483648\right)", "Mul(Rational(1,1),Mul(Int(1),Int(-2147483648)))"),
     (r"2 \cdot 1", "Mul(Int(2),Rational(1,1))"),
+    (r"cos + sqrt^{2}", "Add(Var(cos),Pow(Var(sqrt),Int(2)))"),
     # SymPy's latex()
     (r"\sin{\left(x \right)} + \cos^{2}{\left(x \right)}", "Add(Sin(Var(x)),Pow(Cos(Var(x)),Int(2)))"),
     (r"e^{- x} + \frac{3 \sqrt{x}}{2}", "Add(Pow(E,Neg(Var(x))),Div(Mul(Int(3),Sqrt(Var(x))),Int(2)))"),
@@ -136,7 +137,7 @@ def test_latex_split_letters(text: str, expected: str) -> None:
 
 
 # Names the LaTeX reader gives, and two texts that are not names but print as products.
-NAMES = ["x", "y", "ab", "θ", "a1", r"\alpha", "x_1", "x_{12}", r"\alpha_2", r"b\pi", "2"]
+NAMES = ["x", "y", "ab", "cos", "θ", "a1", r"\alpha", "x_1", "x_{12}", r"\alpha_2", r"b\pi", "2"]
 # The printer of an older build wrote x·(-3) as x-3; such trees cannot read back there.
 OLD_PRINTER = Mul(Var("x"), Int(-3)).to_string() == "x-3"
 
@@ -239,6 +240,7 @@ BAD = [
     (parse_latex, r"x^-1", 2, "構文エラー: 上付き添字がありません"),
     (parse_latex, r"\sin + x", 5, "構文エラー: 関数 '\\sin' の引数がありません"),
     (parse_latex, r"sin(x)", 0, "構文エラー: 'sin' は \\sin と書いてください"),
+    (parse_latex, r"2 cos x", 2, "構文エラー: 'cos' は \\cos と書いてください"),
     (parse_latex, r"2^{}", 3, "構文エラー: 括弧の中に式がありません"),
     (parse_latex, "x\0", 1, "構文エラー: NUL 文字は使えません"),
     (parse_latex, r"x - 2147483649", 4, "整数オーバーフローエラー"),
