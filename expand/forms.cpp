@@ -122,19 +122,6 @@ std::vector<Summand>& splits_any_order(Workspace& ws, Poly& p) {
     return splits(ws, p);
 }
 
-bool lone_sum_power(const Bases& bases, const Summand& s) {
-    const Power* only = nullptr;
-    for (const Power& q : s.powers) {
-        if (q.exp != 0) {
-            if (only != nullptr) {
-                return false;
-            }
-            only = &q;
-        }
-    }
-    return only != nullptr && only->exp == 1 && kind_of(*bases.node(only->handle)) == ExprKind::Add;
-}
-
 // ---- invariants ----
 
 namespace {

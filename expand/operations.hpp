@@ -30,8 +30,6 @@ Collected& settled(Poly& p);
 std::vector<Summand>& splits(Workspace& ws, Poly& p);
 // The same when the order does not matter: entries with distinct keys merge alike in any order.
 std::vector<Summand>& splits_any_order(Workspace& ws, Poly& p);
-// The one live power of `s` when it is a sum to the power 1 (the value is then its sum).
-[[nodiscard]] bool lone_sum_power(const Bases& bases, const Summand& s);
 
 // ---- dispatch.cpp: which way each operation goes ----
 

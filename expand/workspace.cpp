@@ -23,21 +23,26 @@ Powers without_zeros(const Powers& powers) {
     return out;
 }
 
-bool entry_rare(const Bases& bases, const Summand& s) {
-    std::size_t live = 0;
+bool lone_sum_power(const Bases& bases, const Summand& s) {
     const Power* only = nullptr;
-    for (const Power& p : s.powers) {
-        if (p.exp == 0) {
-            continue;
+    for (const Power& q : s.powers) {
+        if (q.exp != 0) {
+            if (only != nullptr) {
+                return false;
+            }
+            only = &q;
         }
+    }
+    return only != nullptr && only->exp == 1 && kind_of(*bases.node(only->handle)) == ExprKind::Add;
+}
+
+bool entry_rare(const Bases& bases, const Summand& s) {
+    for (const Power& p : s.powers) {
         if (p.exp == 1 && bases.decomposable(p.handle)) {
             return true;
         }
-        ++live;
-        only = &p;
     }
-    return s.coef == 1 && live == 1 && only->exp == 1 &&
-           kind_of(*bases.node(only->handle)) == ExprKind::Add;
+    return s.coef == 1 && lone_sum_power(bases, s);
 }
 
 void Collector::begin() {

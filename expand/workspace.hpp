@@ -92,6 +92,9 @@ private:
 // A collected entry whose tree decomposes into something else: a lone sum with coefficient 1
 // (the sum itself is the tree), or an exponent-1 factor that decomposition takes apart.
 [[nodiscard]] bool entry_rare(const Bases& bases, const Summand& s);
+// Whether the one live power of `s` is a sum to the power 1 (with coefficient 1 the entry's
+// tree is then that sum).
+[[nodiscard]] bool lone_sum_power(const Bases& bases, const Summand& s);
 
 // The powers of `powers` whose exponent is not zero.
 [[nodiscard]] Powers without_zeros(const Powers& powers);
